@@ -1,0 +1,75 @@
+// Command reports to the device and the hand-over of its replies.
+//
+// Every command but prepare is built in CommandReport and written with the link's output report
+// length. Each command writes only its own fields: other bytes keep what the previous command
+// left, which the device sees. The reader thread stores each reply code, then signals ReplyEvent.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+
+namespace kavori::device {
+
+inline constexpr std::uint8_t CmdEnterProgramming = 0x10;
+inline constexpr std::uint8_t CmdDataBlock = 0x20;
+inline constexpr std::uint8_t CmdBurnFlash = 0x30;
+inline constexpr std::uint8_t CmdVerify = 0x40;
+inline constexpr std::uint8_t CmdPrepare = 0x62;
+inline constexpr std::uint8_t CmdRestart = 0x70;
+
+inline constexpr std::uint8_t ReplyAck = 0x55;
+inline constexpr std::uint8_t ReplyNone = 0xAB;
+
+// Command report layout.
+inline constexpr std::size_t kReportCommand = 3;
+inline constexpr std::size_t kReportCount = 4;
+inline constexpr std::size_t kReportAddressLow = 5;
+inline constexpr std::size_t kReportAddressHigh = 6;
+inline constexpr std::size_t kReportData = 8;
+inline constexpr std::size_t kBlockSize = 56;
+
+// Used by the programming run's thread (and OpenDeviceLink, which resets it).
+extern std::array<std::uint8_t, 65> CommandReport;
+// Used by the reader thread only (OpenDeviceLink clears it before the reader starts).
+extern std::array<std::uint8_t, 65> InputReport;
+// The latest reply code; taken and cleared by WaitReply.
+extern std::atomic<std::uint8_t> ReplyCode;
+// Milliseconds WaitReply waits; read afresh at every wait. 30000 at start.
+extern std::atomic<std::uint16_t> ReplyTimeoutMs;
+
+// The reply event: a manual-reset event that exists only during a programming run. A signal
+// while it does not exist is dropped; a wait while it does not exist fails at once.
+class ReplyEventSlot {
+ public:
+  void Create();  // exists, not signalled
+  void Close();   // no longer exists
+  bool Exists() const;
+  void Signal();  // dropped when it does not exist
+  void Reset();
+  // True when signalled within timeoutMs; false on time-out or when it does not exist.
+  bool Wait(unsigned timeoutMs);
+
+ private:
+  mutable std::mutex mutex_;
+  std::condition_variable cv_;
+  bool exists_ = false;
+  bool signalled_ = false;
+};
+extern ReplyEventSlot ReplyEvent;
+
+void InitCommandReport();
+void ClearInputReport();
+// Writes CommandReport with the link's output report length; the result is not examined.
+void WriteCommandReport();
+int SendEnterProgramming();  // 0; does not wait
+int SendBurnFlash();         // 0 when acknowledged, else -2
+int SendVerify();            // 0 when acknowledged, else -2
+int SendRestart();           // 0; does not wait
+int SendPrepare();           // 0 when written, -3 when the write failed
+// The reply code (0..255), or ReplyNone when none came within ReplyTimeoutMs.
+unsigned WaitReply();
+
+}  // namespace kavori::device

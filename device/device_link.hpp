@@ -1,0 +1,49 @@
+// The link to the one connected device: the in-use lock, two handles on its HID interface (one
+// for queries and writes, one for the reader thread), its identity and the reader thread that
+// hands every input report's reply code to whoever waits for it.
+//
+// Thread contract: OpenDeviceLink and CloseDeviceLink are called by one thread at a time (the
+// wizard's order of steps keeps the UI thread, the reconnect watcher and the programming run
+// apart). The reader thread touches only its own handle, InputReport, ReplyCode and ReplyEvent.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "device/device_info.hpp"
+#include "platform/platform.hpp"
+
+namespace kavori::device {
+
+// Identity of the device last accepted; never cleared, also not by CloseDeviceLink.
+extern DeviceInfoRecord DeviceInfo;
+
+// Installs the operating-system services (real or simulated). Refused (false) while a link is
+// open, so the services cannot change under an open link.
+bool UsePlatform(const platform::Platform& services);
+
+// Takes the in-use lock, finds and opens the device, fills DeviceInfo and starts the reader.
+// 0, or -4 (lock held, by this process too), -5, -20 (no acceptable device), -22 (normal-mode
+// device while WatchingReconnect is set, or the reader could not start). A failure holds nothing.
+int OpenDeviceLink();
+// Stops and joins the reader, closes both handles and releases the lock. Always 0; harmless when
+// nothing is open. Returns promptly even while a read is pending on a silent device.
+int CloseDeviceLink();
+// Used by OpenDeviceLink: 0 (accepted and opened), -20, or -22.
+int FindDevice();
+// Narrows in place the UTF-16LE string a HID string query wrote into a 256-byte field.
+void NarrowHidString(std::array<char, 256>& field);
+
+bool IsDeviceLinkOpen();
+// Report lengths of the open link (kept after close), each at most 65.
+std::uint16_t InputReportLength();
+std::uint16_t OutputReportLength();
+
+// Writes `length` bytes (bounded to the buffer) of `report` through the query/write handle.
+// False when no link is open or the write fails.
+bool WriteOutputReport(const std::uint8_t* report, std::size_t length);
+
+// Tests only: closes the link and restores DeviceInfo and the report buffers to their start values.
+void ResetDeviceLinkForTests();
+
+}  // namespace kavori::device

@@ -1,0 +1,33 @@
+// Chooses the firmware file for the connected device among the "*.hex" entries of a directory.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "device/device_info.hpp"
+
+namespace kavori::firmware {
+
+enum class FirmwareSearchResult { Suitable, NoFile, InvalidFile, TypeError, TargetError };
+
+// The information page's texts for a suitable file.
+struct FirmwareInfo {
+  std::string fileName;       // entry name, without the directory
+  std::string fileVersion;    // "%d.%0.2d.%0.2d" of the image's version word
+  std::string deviceVersion;  // the same of the device's VersionWord
+  std::string partNumber;     // serial characters 0..9
+  std::string serialNumber;   // XXXX-XX-XXXXXX from serial characters 10..21
+};
+
+// Tries the entries ending in ".hex" of `directory` in byte order of their names; the first
+// suitable one stays loaded. Every other result leaves no image loaded; among failures the last
+// entry tried decides. Expects no image to be loaded.
+FirmwareSearchResult SelectFirmware(const std::string& directory,
+                                    const device::DeviceInfoRecord& device, FirmwareInfo& info);
+
+// 3-bit compatibility value of a product code against a device serial string; 7 means suitable.
+int CompatibilityValue(const char* productCode, const char* serial);
+// "%d.%0.2d.%0.2d" of bits 23..16, 15..8 and 7..0.
+std::string VersionText(std::uint32_t versionWord);
+
+}  // namespace kavori::firmware
