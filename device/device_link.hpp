@@ -21,6 +21,8 @@ extern DeviceInfoRecord DeviceInfo;
 // Installs the operating-system services (real or simulated). Refused (false) while a link is
 // open, so the services cannot change under an open link.
 bool UsePlatform(const platform::Platform& services);
+// The services installed now (empty pointers before UsePlatform).
+platform::Platform InstalledPlatform();
 
 // Takes the in-use lock, finds and opens the device, fills DeviceInfo and starts the reader.
 // 0, or -4 (lock held, by this process too), -5, -20 (no acceptable device), -22 (normal-mode

@@ -1,0 +1,241 @@
+#include "device/device_link.hpp"
+
+#include <algorithm>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <stop_token>
+#include <string>
+#include <system_error>
+#include <thread>
+
+#include "device/commands.hpp"
+#include "device/flags.hpp"
+#include "device/results.hpp"
+
+namespace kavori::device {
+
+DeviceInfoRecord DeviceInfo;
+
+namespace {
+
+// The reader waits at most this long per read, so that CloseDeviceLink can stop it promptly.
+constexpr int kReaderPollMs = 20;
+
+struct DeviceLinkState {
+  platform::Platform services;
+  bool lockHeld = false;
+  std::unique_ptr<platform::HidHandle> deviceHandle;  // queries and every output report
+  std::unique_ptr<platform::HidHandle> readHandle;    // the reader thread's own handle
+  std::jthread reader;
+  std::uint16_t inputReportLength = 0;
+  std::uint16_t outputReportLength = 0;
+};
+
+// The wizard's order of steps already keeps the callers apart; the mutex makes that hold even
+// for a teardown that races a worker, at no cost on the paths that matter.
+std::mutex g_linkMutex;
+DeviceLinkState g_link;
+
+bool IsNormalModeId(std::uint16_t id) {
+  return id == 0x0005 || id == 0x000A || id == 0x000B;
+}
+bool IsLoaderModeId(std::uint16_t id) {
+  return id == 0x8105 || id == 0x810A || id == 0x810B;
+}
+
+std::uint16_t BoundedLength(std::uint16_t length) {
+  return static_cast<std::uint16_t>(std::min<std::size_t>(length, platform::kReportBufferSize));
+}
+
+// Turns every input report into a reply code: store the code, then signal. After an unplug the
+// handle fails at once; the reader then just waits for its stop request without spinning.
+void ReaderThread(std::stop_token stop, platform::HidHandle* handle, std::uint16_t length) {
+  std::mutex idleMutex;
+  std::condition_variable_any idle;
+  while (!stop.stop_requested()) {
+    const platform::ReadResult r = handle->Read(InputReport.data(), length, kReaderPollMs);
+    if (r.status == platform::ReadStatus::Data) {
+      ReplyCode.store(InputReport[1]);
+      ReplyEvent.Signal();
+    } else if (r.status != platform::ReadStatus::Timeout) {
+      std::unique_lock lock(idleMutex);
+      idle.wait_for(lock, stop, std::chrono::milliseconds(kReaderPollMs), [] { return false; });
+    }
+  }
+}
+
+void ReleaseLinkLocked() {
+  if (g_link.reader.joinable()) {
+    g_link.reader.request_stop();
+    g_link.reader.join();
+  }
+  g_link.deviceHandle.reset();
+  g_link.readHandle.reset();
+  if (g_link.lockHeld) {
+    g_link.services.lock->Release();
+    g_link.lockHeld = false;
+  }
+}
+
+// Queries a HID string into a 256-byte field and narrows it. A failed query leaves an empty
+// field rather than another device's string, which the firmware check would otherwise trust.
+template <typename Query>
+void ReadHidString(std::array<char, 256>& field, Query query) {
+  if (!query(reinterpret_cast<std::uint8_t*>(field.data()), platform::kHidStringQueryBytes)) {
+    field.fill('\0');
+    return;
+  }
+  NarrowHidString(field);
+}
+
+int FindDeviceLocked() {
+  g_link.deviceHandle.reset();
+  platform::HidBackend& hid = *g_link.services.hid;
+  for (const std::string& path : hid.EnumerateInterfaces()) {
+    std::unique_ptr<platform::HidHandle> handle = hid.Open(path);
+    platform::HidAttributes attributes;
+    if (!handle || !handle->GetAttributes(attributes))
+      continue;
+    const std::uint16_t id = attributes.productId;
+    if (attributes.vendorId != kVendorId || !(IsNormalModeId(id) || IsLoaderModeId(id)))
+      continue;
+
+    DeviceInfo.ProductId = id;
+    DeviceInfo.VersionWord = (static_cast<std::uint32_t>(id) << 16) | attributes.releaseNumber;
+    LoaderMode = false;
+    if (IsNormalModeId(id) && WatchingReconnect)
+      return kDeviceRefused;
+    if (IsLoaderModeId(id))
+      LoaderMode = true;
+
+    ReadHidString(DeviceInfo.SerialString, [&](std::uint8_t* field, std::size_t length) {
+      return handle->GetSerialNumberString(field, length);
+    });
+    ReadHidString(DeviceInfo.ProductString, [&](std::uint8_t* field, std::size_t length) {
+      return handle->GetProductString(field, length);
+    });
+
+    // Without report lengths or a second handle the device cannot be driven: pass it over like
+    // an interface that cannot be opened.
+    platform::HidReportLengths lengths;
+    if (!handle->GetReportLengths(lengths))
+      continue;
+    std::unique_ptr<platform::HidHandle> readHandle = hid.Open(path);
+    if (!readHandle)
+      continue;
+
+    g_link.inputReportLength = BoundedLength(lengths.input);
+    g_link.outputReportLength = BoundedLength(lengths.output);
+    g_link.deviceHandle = std::move(handle);
+    g_link.readHandle = std::move(readHandle);
+    return kOk;
+  }
+  return kNoDevice;
+}
+
+bool IsOpenLocked() {
+  return g_link.lockHeld;
+}
+
+}  // namespace
+
+bool UsePlatform(const platform::Platform& services) {
+  std::lock_guard guard(g_linkMutex);
+  if (IsOpenLocked())
+    return false;
+  g_link.services = services;
+  return true;
+}
+
+platform::Platform InstalledPlatform() {
+  std::lock_guard guard(g_linkMutex);
+  return g_link.services;
+}
+
+int OpenDeviceLink() {
+  std::lock_guard guard(g_linkMutex);
+  if (g_link.services.lock == nullptr || g_link.services.hid == nullptr)
+    return kNoDevice;
+  switch (g_link.services.lock->Acquire()) {
+    case platform::LockResult::Acquired:
+      break;
+    case platform::LockResult::InUse:
+    case platform::LockResult::Failed:
+      return kDeviceInUse;
+  }
+  g_link.lockHeld = true;
+
+  ClearInputReport();
+  InitCommandReport();
+
+  const int r = FindDeviceLocked();
+  if (r != kOk) {
+    ReleaseLinkLocked();
+    return r;
+  }
+  try {
+    g_link.reader = std::jthread(ReaderThread, g_link.readHandle.get(), g_link.inputReportLength);
+  } catch (const std::system_error&) {
+    ReleaseLinkLocked();
+    return kDeviceRefused;
+  }
+  return kOk;
+}
+
+int CloseDeviceLink() {
+  std::lock_guard guard(g_linkMutex);
+  ReleaseLinkLocked();
+  return kOk;
+}
+
+int FindDevice() {
+  std::lock_guard guard(g_linkMutex);
+  if (g_link.services.hid == nullptr)
+    return kNoDevice;
+  return FindDeviceLocked();
+}
+
+void NarrowHidString(std::array<char, 256>& field) {
+  std::size_t k = 1;
+  while (2 * k < platform::kHidStringQueryBytes && field[2 * k] != '\0') {
+    field[k] = field[2 * k];
+    ++k;
+  }
+  field[k] = '\0';
+}
+
+bool IsDeviceLinkOpen() {
+  std::lock_guard guard(g_linkMutex);
+  return IsOpenLocked();
+}
+
+std::uint16_t InputReportLength() {
+  std::lock_guard guard(g_linkMutex);
+  return g_link.inputReportLength;
+}
+
+std::uint16_t OutputReportLength() {
+  std::lock_guard guard(g_linkMutex);
+  return g_link.outputReportLength;
+}
+
+bool WriteOutputReport(const std::uint8_t* report, std::size_t length) {
+  std::lock_guard guard(g_linkMutex);
+  if (!g_link.deviceHandle)
+    return false;
+  return g_link.deviceHandle->Write(report, std::min(length, platform::kReportBufferSize));
+}
+
+void ResetDeviceLinkForTests() {
+  std::lock_guard guard(g_linkMutex);
+  ReleaseLinkLocked();
+  g_link.inputReportLength = 0;
+  g_link.outputReportLength = 0;
+  DeviceInfo = DeviceInfoRecord{};
+  CommandReport.fill(0);
+  InputReport.fill(0);
+  ReplyCode = 0;
+}
+
+}  // namespace kavori::device

@@ -1,0 +1,16 @@
+// How worker threads reach the UI thread.
+#pragma once
+
+#include <functional>
+
+namespace kavori::wizard {
+
+class UiPoster {
+ public:
+  virtual ~UiPoster() = default;
+  // Queues `task` to run on the UI thread, in order, and returns at once. Callable from any
+  // thread. A task posted after the UI has stopped is dropped.
+  virtual void Post(std::function<void()> task) = 0;
+};
+
+}  // namespace kavori::wizard

@@ -1,0 +1,318 @@
+#include "wizard/wizard.hpp"
+
+#include <utility>
+
+#include "device/commands.hpp"
+#include "device/device_count.hpp"
+#include "device/device_link.hpp"
+#include "device/flags.hpp"
+#include "device/results.hpp"
+#include "firmware/firmware_image.hpp"
+#include "platform/pause.hpp"
+
+namespace kavori::wizard {
+
+namespace {
+
+constexpr unsigned kFinishWaitMs = 3000;
+
+std::string DeviceName() {
+  return device::DeviceInfo.ProductString.data();
+}
+
+bool AsksForUsbCordOnly(std::uint16_t productId) {
+  return productId == 0x0005 || productId == 0x8105;
+}
+
+std::string InformationPage(const firmware::FirmwareInfo& info, bool loaderMode) {
+  if (loaderMode) {
+    return "Kavori firmware information:\n\nFile: " + info.fileName +
+           "\nFile firmware version: " + info.fileVersion + " \n\nDevice P/N: " + info.partNumber +
+           "\nDevice S/N: " + info.serialNumber + "\n\nTo continue, Click 'Next'";
+  }
+  return "Kavori firmware information:\n\nFile: " + info.fileName +
+         "\nFile firmware version: " + info.fileVersion +
+         " \nDevice firmware version: " + info.deviceVersion + "\nDevice P/N: " + info.partNumber +
+         "\nDevice S/N: " + info.serialNumber + "\n\nTo continue, Click 'Next'";
+}
+
+}  // namespace
+
+Wizard::Wizard(WizardView& view, UiPoster& poster, std::string firmwareDirectory)
+    : view_(view),
+      poster_(poster),
+      firmwareDirectory_(std::move(firmwareDirectory)),
+      self_(std::make_shared<Wizard*>(this)) {}
+
+Wizard::~Wizard() {
+  Teardown();
+}
+
+bool Wizard::Start() {
+  std::uint32_t count = 0;
+  device::CountConnectedDevices(&count);
+  if (count == 0) {
+    view_.ShowStartupMessage("No Kavori Device found.\nPlease connect one, and then try again.");
+    return false;
+  }
+  if (count >= 2) {
+    view_.ShowStartupMessage(
+        "More then one Kavori Devices are connected.\nPlease make sure that only the Kavori that "
+        "needs a firmware upgrade is connected.\nThen try again.");
+    return false;
+  }
+  step_ = 0;
+  EnterStep(0);
+  device::ProgrammingActive = false;
+  return true;
+}
+
+void Wizard::EnterStep(unsigned step) {
+  view_.StepEntered(step);
+  view_.EnableFinish(false);
+  view_.EnableBack(false);
+  view_.EnableNext(false);
+  switch (static_cast<std::uint8_t>(step)) {
+    case 0:
+      return EnterWelcome();
+    case 1:
+      return EnterDeviceSearch();
+    case 2:
+      return EnterFirmwareSearch();
+    case 3:
+      return EnterPreparing();
+    case 4:
+      return EnterReconnected();
+    case 6:
+      return EnterProgramming();
+    case 7:
+      return EnterFinished();
+    default:
+      // 5 only marks "Next starts programming"; 8 and above have no page.
+      return;
+  }
+}
+
+void Wizard::OnNext() {
+  step_ = static_cast<std::uint8_t>(step_ + 1);
+  EnterStep(step_);
+}
+
+void Wizard::OnBack() {
+  step_ = static_cast<std::uint8_t>(step_ - 1);
+  EnterStep(step_);
+}
+
+bool Wizard::OnFinish() {
+  if (step_ != 7 || device::ProgrammingFailed) {
+    if (!view_.AskYesNo("Close and exit ?"))
+      return false;
+  }
+  device::WatchingReconnect = false;
+  view_.SetStatus("Shutting down ...");
+  // Also wakes a watcher in its settle pause: its advance would reach a closed wizard anyway.
+  device::RequestReconnectWatcherStop();
+  device::WaitReconnectWatcher(kFinishWaitMs);
+  return true;
+}
+
+bool Wizard::OnOk() {
+  return !device::ProgrammingActive;
+}
+
+bool Wizard::OnCancel() {
+  return !device::ProgrammingActive;
+}
+
+void Wizard::Teardown() {
+  if (closed_)
+    return;
+  closed_ = true;
+  device::StopReconnectWatcher();
+  device::JoinProgrammingRun();
+  device::CloseDeviceLink();
+  firmware::UnloadFirmwareFile();
+}
+
+void Wizard::PostToUi(std::function<void()> task) {
+  std::weak_ptr<Wizard*> weak = self_;
+  poster_.Post([weak, task = std::move(task)] {
+    const std::shared_ptr<Wizard*> self = weak.lock();
+    if (self && !(*self)->closed_)
+      task();
+  });
+}
+
+void Wizard::RunStatus(const std::string& text) {
+  PostToUi([this, text] { view_.SetStatus(text); });
+}
+
+void Wizard::RunFinished() {
+  PostToUi([this] { AdvanceFromWorker(); });
+}
+
+void Wizard::Reconnected() {
+  PostToUi([this] { AdvanceFromWorker(); });
+}
+
+void Wizard::AdvanceFromWorker() {
+  step_ = static_cast<std::uint8_t>(step_ + 1);
+  EnterStep(step_);
+}
+
+void Wizard::EnterWelcome() {
+  device::CloseDeviceLink();
+  device::ProgrammingActive = false;
+  view_.SetStatus("Welcome");
+  view_.EnableNext(true);
+  view_.SetMessage(
+      "Welcome to the Kavori firmware programming tool.\n\nPlease make sure that no other "
+      "application is currently using the Kavori.\n\nTo continue, click 'Next'.");
+  step_ = 0;
+}
+
+void Wizard::EnterDeviceSearch() {
+  device::CloseDeviceLink();
+  view_.SetStatus("Searching a Kavori Device ...");
+  const int r = device::OpenDeviceLink();
+  if (r != device::kOk) {
+    view_.EnableBack(true);
+    if (r == device::kDeviceInUse) {
+      view_.SetStatus("Kavori Device is in use by other application.");
+      view_.SetMessage(
+          "Kavori Device was NOT found.\n\nPlease Close Any Application that might using "
+          "it.\n\nPlease click 'Back' and follow the prompted instructions.\n\nTo continue, click "
+          "'Back'.");
+    } else {
+      view_.SetMessage(
+          "Kavori Device was NOT found.\n\nPlease Click 'Back' and follow the prompted "
+          "instructions.\n\nTo continue, click 'Back'.");
+    }
+    return;
+  }
+  view_.SetMessage(DeviceName() +
+                   " Device was found.\n\nPlease Click 'Next' and follow the prompted "
+                   "instructions.\n\nTo continue, click 'Next'.");
+  view_.SetStatus(DeviceName() + " Device was found.");
+  view_.EnableNext(true);
+}
+
+void Wizard::EnterFirmwareSearch() {
+  using firmware::FirmwareSearchResult;
+  view_.SetStatus("Searching a Kavori firmware file ...");
+  firmware::UnloadFirmwareFile();
+  switch (firmware::SelectFirmware(firmwareDirectory_, device::DeviceInfo, info_)) {
+    case FirmwareSearchResult::NoFile:
+      view_.SetStatus("Firmware file not found !");
+      view_.EnableBack(true);
+      view_.SetMessage(
+          "Kavori Device firmware file was NOT found.\n\nMake sure that a file that ends with "
+          "'.hex' exists in this application's folder.\n\nPlease Click 'Back' and follow the "
+          "prompted instructions.\n\nTo continue, click 'Back'.");
+      return;
+    case FirmwareSearchResult::InvalidFile:
+      view_.SetStatus("Invalid firmware hex file !");
+      view_.EnableBack(true);
+      view_.SetMessage(
+          "Invalid firmware hex file.\n\nMake sure that a file that ends with.'hex' is a valid "
+          "firmware file.\n\nPlease Click 'Back' and follow the prompted instructions.\n\nTo "
+          "continue, click 'Back'.");
+      view_.EnableFinish(true);
+      return;
+    case FirmwareSearchResult::TypeError:
+      view_.SetStatus("Firmware file type error !");
+      view_.EnableBack(true);
+      view_.SetMessage(
+          "Kavori firmware file is NOT correct.\n\nMake sure that a correct firmware file exists "
+          "in this application's folder.\n\nPlease Click 'Back' and follow the prompted "
+          "instructions.");
+      return;
+    case FirmwareSearchResult::TargetError:
+      view_.EnableBack(false);
+      view_.SetMessage(
+          "The firmware file is not suitable for the target device.\n\n\nPlease click 'Finish'.");
+      view_.SetStatus("Firmware file target error !");
+      view_.EnableFinish(true);
+      return;
+    case FirmwareSearchResult::Suitable:
+      view_.SetStatus("Firmware file version and device version check");
+      view_.SetMessage(InformationPage(info_, device::LoaderMode));
+      // A device already in its loader needs no preparation: the next Next programs it.
+      if (device::LoaderMode)
+        step_ = 5;
+      view_.EnableFinish(true);
+      view_.EnableNext(true);
+      return;
+  }
+}
+
+void Wizard::EnterPreparing() {
+  view_.SetMessage("Preparing device for programming");
+  view_.SetStatus("Preparing device ...");
+  if (device::SendPrepare() != device::kOk) {
+    // The device did not get the command, so it will not come back in its loader: keep the
+    // error on screen instead of asking the user to replug.
+    view_.SetMessage(
+        "Error preparing device for programming.\n\nPlease contact Brimsel support and provide "
+        "the following information:\n0x62 command failed.");
+    view_.EnableFinish(true);
+    device::CloseDeviceLink();
+    return;
+  }
+  device::CloseDeviceLink();
+  platform::Pause(1500);
+  if (AsksForUsbCordOnly(device::DeviceInfo.ProductId)) {
+    view_.SetMessage(
+        "Preparing device for programming is done.\n\nPlease disconnect the USB cord.\n Wait 10 "
+        "seconds, and then reconnect the USB cord.\nThen follow the 'Found new hardware' wizard "
+        "instructions.\nWhen done, click 'Next'.\n(The 'Next' button will be enabled only after "
+        "reconnecting the device)");
+  } else {
+    view_.SetMessage(
+        "Preparing device for programming is done.\n\nPlease disconnect the USB cord and then the "
+        "Power cord.\n Wait 10 seconds, and then reconnect the Power cord and then USB cords in "
+        "this order.\nThen follow the 'Found new hardware' wizard instructions.\nWhen done, click "
+        "'Next'.\n(The 'Next' button will be enabled only after reconnecting the device)");
+  }
+  view_.SetStatus("Preparing device done, waiting for reconnect ...");
+  view_.EnableFinish(true);
+  device::WatchingReconnect = true;
+  device::StartReconnectWatcher(*this);
+}
+
+void Wizard::EnterReconnected() {
+  view_.Beep();
+  view_.BringToFront();
+  view_.SetMessage("Kavori device is now reconnected.\n\nTo continue, click 'Next'.");
+  view_.SetStatus("Device is reconnected.");
+  step_ = static_cast<std::uint8_t>(step_ + 1);
+  view_.EnableNext(true);
+}
+
+void Wizard::EnterProgramming() {
+  if (device::StartProgrammingRun(*this)) {
+    view_.SetMessage(
+        "Firmware programming is now Active.\n\nPlease DO NOT turn the computer off and\nDO NOT "
+        "unplug the Kavori Device during firmware programming process.");
+    return;
+  }
+  device::ProgrammingFailed = true;
+  view_.SetMessage(
+      "Error starting device programming.\n\nPlease contact Brimsel support and provide the "
+      "following information:\nEgnition failed.");
+  view_.SetStatus("Egnition failed.");
+  view_.EnableFinish(true);
+}
+
+void Wizard::EnterFinished() {
+  if (device::ProgrammingFailed) {
+    view_.SetMessage(
+        "Error programming device.\n\nPlease contact Brimsel support and provide the information "
+        "listed below.");
+  } else {
+    view_.SetMessage("Programming completed successfully.\n\nTo close and Exit, Click 'Finish'.");
+  }
+  view_.EnableFinish(true);
+}
+
+}  // namespace kavori::wizard
