@@ -1,0 +1,84 @@
+// A simulated Kavori installed into the device link for one test, and everything process-wide
+// put back afterwards.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <string>
+
+#include "device/commands.hpp"
+#include "device/device_link.hpp"
+#include "device/flags.hpp"
+#include "firmware/firmware_image.hpp"
+#include "platform/pause.hpp"
+#include "sim/simulated_world.hpp"
+
+namespace kavori::testing {
+
+class SimFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // The product's fixed pauses (1500, 2500, 500 ms) shrink a hundredfold in tests.
+    platform::SetPauseScaleForTests(0.01);
+    device::ResetDeviceLinkForTests();
+    device::ResetFlagsForTests();
+    device::ReplyTimeoutMs = 2000;
+  }
+
+  void TearDown() override {
+    device::ReplyEvent.Close();
+    device::ResetDeviceLinkForTests();
+    device::ResetFlagsForTests();
+    firmware::UnloadFirmwareFile();
+    device::ReplyTimeoutMs = 30000;
+    ASSERT_TRUE(device::UsePlatform({}));
+    world_.reset();
+  }
+
+  // Builds the simulated world from option text (the --simulate syntax) and installs it.
+  sim::SimulatedWorld& MakeWorld(const std::string& options = "") {
+    std::string error;
+    const auto parsed = sim::ParseSimOptions(options, error);
+    EXPECT_TRUE(parsed.has_value()) << options << ": " << error;
+    world_ = std::make_unique<sim::SimulatedWorld>(parsed.value_or(sim::SimOptions{}));
+    EXPECT_TRUE(device::UsePlatform(world_->Services()));
+    return *world_;
+  }
+
+  sim::DeviceSnapshot Device(std::size_t index = 0) const {
+    auto snapshot = world_->Snapshot(index);
+    EXPECT_TRUE(snapshot.has_value()) << "no simulated device " << index;
+    return snapshot.value_or(sim::DeviceSnapshot{});
+  }
+
+  std::unique_ptr<sim::SimulatedWorld> world_;
+};
+
+// A fresh directory under the system's temporary directory, removed with everything in it.
+class ScratchDir {
+ public:
+  ScratchDir() {
+    std::random_device random;
+    const auto base = std::filesystem::temp_directory_path();
+    do {
+      path_ = base / ("kavori-test-" + std::to_string(random()) + std::to_string(random()));
+    } while (!std::filesystem::create_directory(path_));
+  }
+  ~ScratchDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+
+  std::string Path() const { return path_.string(); }
+  std::string File(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+}  // namespace kavori::testing
