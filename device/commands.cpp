@@ -31,8 +31,7 @@ bool ReplyEventSlot::Exists() const {
 
 void ReplyEventSlot::Signal() {
   std::lock_guard guard(mutex_);
-  if (!exists_)
-    return;
+  if (!exists_) return;
   signalled_ = true;
   cv_.notify_all();
 }
@@ -44,8 +43,7 @@ void ReplyEventSlot::Reset() {
 
 bool ReplyEventSlot::Wait(unsigned timeoutMs) {
   std::unique_lock lock(mutex_);
-  if (!exists_)
-    return false;
+  if (!exists_) return false;
   cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                [this] { return signalled_ || !exists_; });
   return exists_ && signalled_;
@@ -58,13 +56,9 @@ void InitCommandReport() {
   CommandReport[2] = 0x20;
 }
 
-void ClearInputReport() {
-  InputReport.fill(0x00);
-}
+void ClearInputReport() { InputReport.fill(0x00); }
 
-void WriteCommandReport() {
-  WriteOutputReport(CommandReport.data(), OutputReportLength());
-}
+void WriteCommandReport() { WriteOutputReport(CommandReport.data(), OutputReportLength()); }
 
 int SendEnterProgramming() {
   CommandReport[kReportAddressLow] = 0;
@@ -98,13 +92,9 @@ int SendAwaited(std::uint8_t command) {
 }
 }  // namespace
 
-int SendBurnFlash() {
-  return SendAwaited(CmdBurnFlash);
-}
+int SendBurnFlash() { return SendAwaited(CmdBurnFlash); }
 
-int SendVerify() {
-  return SendAwaited(CmdVerify);
-}
+int SendVerify() { return SendAwaited(CmdVerify); }
 
 int SendPrepare() {
   std::array<std::uint8_t, 65> report{};
@@ -115,8 +105,7 @@ int SendPrepare() {
 }
 
 unsigned WaitReply() {
-  if (!ReplyEvent.Wait(ReplyTimeoutMs.load()))
-    return ReplyNone;
+  if (!ReplyEvent.Wait(ReplyTimeoutMs.load())) return ReplyNone;
   const std::uint8_t code = ReplyCode.exchange(0);
   ReplyEvent.Reset();
   return code;

@@ -15,26 +15,20 @@ constexpr int kListUnreadable = -3;
 }  // namespace
 
 int CountConnectedDevices(std::uint32_t* count) {
-  if (count == nullptr)
-    return kNoCountPointer;
+  if (count == nullptr) return kNoCountPointer;
   platform::DeviceInstanceList* list = InstalledPlatform().instances;
-  if (list == nullptr)
-    return kListUnreadable;
+  if (list == nullptr) return kListUnreadable;
   const auto entries = list->Read();
-  if (!entries)
-    return kListUnreadable;
+  if (!entries) return kListUnreadable;
 
   std::uint32_t matches = 0;
   for (const std::string& entry : *entries) {
-    if (entry.size() >= kEntryBufferSize)
-      return kListUnreadable;
+    if (entry.size() >= kEntryBufferSize) return kListUnreadable;
     std::string lowered = entry.substr(0, entry.find('\0'));
     for (char& c : lowered) {
-      if (c >= 'A' && c <= 'Z')
-        c = static_cast<char>(c - 'A' + 'a');
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     }
-    if (lowered.find("usb\\vid_0bef") != std::string::npos)
-      ++matches;
+    if (lowered.find("usb\\vid_0bef") != std::string::npos) ++matches;
   }
   *count = matches;
   return kOk;

@@ -37,12 +37,8 @@ struct DeviceLinkState {
 std::mutex g_linkMutex;
 DeviceLinkState g_link;
 
-bool IsNormalModeId(std::uint16_t id) {
-  return id == 0x0005 || id == 0x000A || id == 0x000B;
-}
-bool IsLoaderModeId(std::uint16_t id) {
-  return id == 0x8105 || id == 0x810A || id == 0x810B;
-}
+bool IsNormalModeId(std::uint16_t id) { return id == 0x0005 || id == 0x000A || id == 0x000B; }
+bool IsLoaderModeId(std::uint16_t id) { return id == 0x8105 || id == 0x810A || id == 0x810B; }
 
 std::uint16_t BoundedLength(std::uint16_t length) {
   return static_cast<std::uint16_t>(std::min<std::size_t>(length, platform::kReportBufferSize));
@@ -95,19 +91,15 @@ int FindDeviceLocked() {
   for (const std::string& path : hid.EnumerateInterfaces()) {
     std::unique_ptr<platform::HidHandle> handle = hid.Open(path);
     platform::HidAttributes attributes;
-    if (!handle || !handle->GetAttributes(attributes))
-      continue;
+    if (!handle || !handle->GetAttributes(attributes)) continue;
     const std::uint16_t id = attributes.productId;
-    if (attributes.vendorId != kVendorId || !(IsNormalModeId(id) || IsLoaderModeId(id)))
-      continue;
+    if (attributes.vendorId != kVendorId || !(IsNormalModeId(id) || IsLoaderModeId(id))) continue;
 
     DeviceInfo.ProductId = id;
     DeviceInfo.VersionWord = (static_cast<std::uint32_t>(id) << 16) | attributes.releaseNumber;
     LoaderMode = false;
-    if (IsNormalModeId(id) && WatchingReconnect)
-      return kDeviceRefused;
-    if (IsLoaderModeId(id))
-      LoaderMode = true;
+    if (IsNormalModeId(id) && WatchingReconnect) return kDeviceRefused;
+    if (IsLoaderModeId(id)) LoaderMode = true;
 
     ReadHidString(DeviceInfo.SerialString, [&](std::uint8_t* field, std::size_t length) {
       return handle->GetSerialNumberString(field, length);
@@ -119,11 +111,9 @@ int FindDeviceLocked() {
     // Without report lengths or a second handle the device cannot be driven: pass it over like
     // an interface that cannot be opened.
     platform::HidReportLengths lengths;
-    if (!handle->GetReportLengths(lengths))
-      continue;
+    if (!handle->GetReportLengths(lengths)) continue;
     std::unique_ptr<platform::HidHandle> readHandle = hid.Open(path);
-    if (!readHandle)
-      continue;
+    if (!readHandle) continue;
 
     g_link.inputReportLength = BoundedLength(lengths.input);
     g_link.outputReportLength = BoundedLength(lengths.output);
@@ -134,16 +124,13 @@ int FindDeviceLocked() {
   return kNoDevice;
 }
 
-bool IsOpenLocked() {
-  return g_link.lockHeld;
-}
+bool IsOpenLocked() { return g_link.lockHeld; }
 
 }  // namespace
 
 bool UsePlatform(const platform::Platform& services) {
   std::lock_guard guard(g_linkMutex);
-  if (IsOpenLocked())
-    return false;
+  if (IsOpenLocked()) return false;
   g_link.services = services;
   return true;
 }
@@ -155,8 +142,7 @@ platform::Platform InstalledPlatform() {
 
 int OpenDeviceLink() {
   std::lock_guard guard(g_linkMutex);
-  if (g_link.services.lock == nullptr || g_link.services.hid == nullptr)
-    return kNoDevice;
+  if (g_link.services.lock == nullptr || g_link.services.hid == nullptr) return kNoDevice;
   switch (g_link.services.lock->Acquire()) {
     case platform::LockResult::Acquired:
       break;
@@ -191,8 +177,7 @@ int CloseDeviceLink() {
 
 int FindDevice() {
   std::lock_guard guard(g_linkMutex);
-  if (g_link.services.hid == nullptr)
-    return kNoDevice;
+  if (g_link.services.hid == nullptr) return kNoDevice;
   return FindDeviceLocked();
 }
 
@@ -222,8 +207,7 @@ std::uint16_t OutputReportLength() {
 
 bool WriteOutputReport(const std::uint8_t* report, std::size_t length) {
   std::lock_guard guard(g_linkMutex);
-  if (!g_link.deviceHandle)
-    return false;
+  if (!g_link.deviceHandle) return false;
   return g_link.deviceHandle->Write(report, std::min(length, platform::kReportBufferSize));
 }
 

@@ -36,16 +36,12 @@ std::string ProgressText(int percent) {
 // The failure text of the first step that fails; nullptr when every step succeeded.
 const char* RunSteps(RunObserver& observer) {
   SendEnterProgramming();
-  if (WaitReply() != ReplyAck)
-    return "Error entering programming mode.";
-  if (DownloadImage(observer) != kOk)
-    return "Firmware download failed !";
+  if (WaitReply() != ReplyAck) return "Error entering programming mode.";
+  if (DownloadImage(observer) != kOk) return "Firmware download failed !";
   observer.RunStatus("Burning Flash ...");
-  if (SendBurnFlash() != kOk)
-    return "Flash burn failed !";
+  if (SendBurnFlash() != kOk) return "Flash burn failed !";
   observer.RunStatus("Verifying ...");
-  if (SendVerify() != kOk)
-    return "Verify failed !";
+  if (SendVerify() != kOk) return "Verify failed !";
   observer.RunStatus("Restarting device ...");
   SendRestart();
   platform::Pause(10);
@@ -98,8 +94,7 @@ void ProgrammingRun(RunObserver& observer) {
   ReplyEvent.Create();
 
   const char* failure = RunSteps(observer);
-  if (failure != nullptr)
-    ProgrammingFailed = true;
+  if (failure != nullptr) ProgrammingFailed = true;
   observer.RunStatus(failure != nullptr ? failure : "Programming completed successfully.");
   ReplyEvent.Close();
   CloseDeviceLink();
@@ -110,8 +105,7 @@ void ProgrammingRun(RunObserver& observer) {
 
 bool StartProgrammingRun(RunObserver& observer) {
   std::lock_guard guard(g_runMutex);
-  if (g_runThread.joinable())
-    g_runThread.join();
+  if (g_runThread.joinable()) g_runThread.join();
   ProgrammingActive = true;
   try {
     g_runThread = std::thread(ProgrammingRun, std::ref(observer));
@@ -124,8 +118,7 @@ bool StartProgrammingRun(RunObserver& observer) {
 
 void JoinProgrammingRun() {
   std::lock_guard guard(g_runMutex);
-  if (g_runThread.joinable())
-    g_runThread.join();
+  if (g_runThread.joinable()) g_runThread.join();
 }
 
 }  // namespace kavori::device

@@ -43,15 +43,12 @@ void ReconnectWatcher(WatcherObserver& observer) {
     CloseDeviceLink();
     if (OpenDeviceLink() == kOk) {
       CloseDeviceLink();
-      if (!PauseUnlessStopped(2500))
-        break;
+      if (!PauseUnlessStopped(2500)) break;
       OpenDeviceLink();
-      if (!StopRequested())
-        observer.Reconnected();
+      if (!StopRequested()) observer.Reconnected();
       break;
     }
-    if (!PauseUnlessStopped(500))
-      break;
+    if (!PauseUnlessStopped(500)) break;
   }
   std::lock_guard guard(g_watcher.mutex);
   g_watcher.running = false;
@@ -89,8 +86,7 @@ void StopReconnectWatcher() {
     std::lock_guard guard(g_watcher.mutex);
     finished = std::move(g_watcher.thread);
   }
-  if (finished.joinable())
-    finished.join();
+  if (finished.joinable()) finished.join();
 }
 
 }  // namespace kavori::device

@@ -19,7 +19,8 @@ std::unique_ptr<ExclusiveFile> ExclusiveFile::Open(const std::string& path) {
     ::close(fd);
     return nullptr;
   }
-  return std::unique_ptr<ExclusiveFile>(new ExclusiveFile(fd, static_cast<std::uint64_t>(st.st_size)));
+  return std::unique_ptr<ExclusiveFile>(
+      new ExclusiveFile(fd, static_cast<std::uint64_t>(st.st_size)));
 }
 
 ExclusiveFile::~ExclusiveFile() { ::close(fd_); }

@@ -16,9 +16,7 @@ namespace {
 
 constexpr unsigned kFinishWaitMs = 3000;
 
-std::string DeviceName() {
-  return device::DeviceInfo.ProductString.data();
-}
+std::string DeviceName() { return device::DeviceInfo.ProductString.data(); }
 
 bool AsksForUsbCordOnly(std::uint16_t productId) {
   return productId == 0x0005 || productId == 0x8105;
@@ -44,9 +42,7 @@ Wizard::Wizard(WizardView& view, UiPoster& poster, std::string firmwareDirectory
       firmwareDirectory_(std::move(firmwareDirectory)),
       self_(std::make_shared<Wizard*>(this)) {}
 
-Wizard::~Wizard() {
-  Teardown();
-}
+Wizard::~Wizard() { Teardown(); }
 
 bool Wizard::Start() {
   std::uint32_t count = 0;
@@ -105,8 +101,7 @@ void Wizard::OnBack() {
 
 bool Wizard::OnFinish() {
   if (step_ != 7 || device::ProgrammingFailed) {
-    if (!view_.AskYesNo("Close and exit ?"))
-      return false;
+    if (!view_.AskYesNo("Close and exit ?")) return false;
   }
   device::WatchingReconnect = false;
   view_.SetStatus("Shutting down ...");
@@ -116,17 +111,12 @@ bool Wizard::OnFinish() {
   return true;
 }
 
-bool Wizard::OnOk() {
-  return !device::ProgrammingActive;
-}
+bool Wizard::OnOk() { return !device::ProgrammingActive; }
 
-bool Wizard::OnCancel() {
-  return !device::ProgrammingActive;
-}
+bool Wizard::OnCancel() { return !device::ProgrammingActive; }
 
 void Wizard::Teardown() {
-  if (closed_)
-    return;
+  if (closed_) return;
   closed_ = true;
   device::StopReconnectWatcher();
   device::JoinProgrammingRun();
@@ -138,8 +128,7 @@ void Wizard::PostToUi(std::function<void()> task) {
   std::weak_ptr<Wizard*> weak = self_;
   poster_.Post([weak, task = std::move(task)] {
     const std::shared_ptr<Wizard*> self = weak.lock();
-    if (self && !(*self)->closed_)
-      task();
+    if (self && !(*self)->closed_) task();
   });
 }
 
@@ -238,8 +227,7 @@ void Wizard::EnterFirmwareSearch() {
       view_.SetStatus("Firmware file version and device version check");
       view_.SetMessage(InformationPage(info_, device::LoaderMode));
       // A device already in its loader needs no preparation: the next Next programs it.
-      if (device::LoaderMode)
-        step_ = 5;
+      if (device::LoaderMode) step_ = 5;
       view_.EnableFinish(true);
       view_.EnableNext(true);
       return;

@@ -1,0 +1,596 @@
+#include "sim/simulated_world.hpp"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <limits>
+#include <mutex>
+#include <utility>
+
+#include "firmware/firmware_image.hpp"
+#include "sim/utf16.hpp"
+
+namespace kavori::sim {
+namespace detail {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Report = std::array<std::uint8_t, kSimReportLength>;
+
+constexpr std::uint16_t kKavoriVendorId = 0x0BEF;
+constexpr std::size_t kForeign = std::numeric_limits<std::size_t>::max();
+constexpr std::uint16_t kForeignRelease = 0x4900;
+constexpr char16_t kForeignProduct[] = u"USB Keyboard";
+constexpr char kForeignInstance[] = "USB\\VID_046D&PID_C31C\\5&2F3A1B7&0&1";
+// A handle that nobody reads (the link's write handle) keeps a bounded queue, as the kernel's
+// does; here the latest replies survive.
+constexpr std::size_t kQueueLimit = 64;
+constexpr std::size_t kBlockSize = 56;
+constexpr std::size_t kDataStart = 8;
+
+constexpr std::uint8_t kCmdEnter = 0x10;
+constexpr std::uint8_t kCmdData = 0x20;
+constexpr std::uint8_t kCmdBurn = 0x30;
+constexpr std::uint8_t kCmdVerify = 0x40;
+constexpr std::uint8_t kCmdPrepare = 0x62;
+constexpr std::uint8_t kCmdRestart = 0x70;
+
+bool IsLoaderId(std::uint16_t productId) { return (productId >> 8) == 0x81; }
+std::uint16_t LoaderId(std::uint16_t productId) {
+  return static_cast<std::uint16_t>(0x8100 | (productId & 0xFF));
+}
+std::uint16_t NormalId(std::uint16_t productId) {
+  return static_cast<std::uint16_t>(productId & 0xFF);
+}
+
+// The command a report carries, when the device's current mode acts on it at all.
+std::optional<SimCommand> CommandFor(std::uint8_t code, bool loader) {
+  if (!loader) return code == kCmdPrepare ? std::optional(SimCommand::Prepare) : std::nullopt;
+  switch (code) {
+    case kCmdEnter:
+      return SimCommand::Enter;
+    case kCmdData:
+      return SimCommand::Data;
+    case kCmdBurn:
+      return SimCommand::Burn;
+    case kCmdVerify:
+      return SimCommand::Verify;
+    case kCmdRestart:
+      return SimCommand::Restart;
+    default:
+      return std::nullopt;
+  }
+}
+
+// As a HID string query does: UTF-16LE units into field[0, length), whole units only, with a
+// terminating zero unit when it fits.
+bool WriteHidString(const std::u16string& units, std::uint8_t* field, std::size_t length) {
+  if (field == nullptr) return false;
+  std::size_t k = 0;
+  for (; k < units.size() && 2 * k + 1 < length; ++k) {
+    field[2 * k] = static_cast<std::uint8_t>(units[k] & 0xFF);
+    field[2 * k + 1] = static_cast<std::uint8_t>(units[k] >> 8);
+  }
+  if (k == units.size() && 2 * k + 1 < length) {
+    field[2 * k] = 0;
+    field[2 * k + 1] = 0;
+  }
+  return true;
+}
+
+std::u16string ToUnits(const std::string& utf8) {
+  std::u16string units;
+  detail::Utf8ToUtf16(utf8, units);  // invalid input shows as U+FFFD, as a host would show it
+  return units;
+}
+
+// Device `index` > 0 of several gets its index in the last two serial characters.
+std::string SerialFor(const std::string& serial, unsigned index) {
+  if (index == 0) return serial;
+  char digits[3];
+  std::snprintf(digits, sizeof digits, "%02u", index % 100);
+  const bool asciiTail = serial.size() >= 2 &&
+                         static_cast<unsigned char>(serial[serial.size() - 1]) < 0x80 &&
+                         static_cast<unsigned char>(serial[serial.size() - 2]) < 0x80;
+  if (asciiTail) return serial.substr(0, serial.size() - 2) + digits;
+  return serial + digits;
+}
+
+std::string PathFor(unsigned number) { return "sim:hidraw" + std::to_string(number); }
+
+struct Reappearance {
+  Clock::time_point at;
+  std::uint16_t productId = 0;
+  std::uint16_t release = 0;
+};
+
+struct Device {
+  std::uint16_t productId = 0;
+  std::uint16_t release = 0;
+  std::string serial;
+  std::u16string serialUnits;
+  bool present = true;
+  // Changes at every vanish, so handles of an earlier plug-in stay gone after a replug.
+  std::uint64_t incarnation = 0;
+  unsigned pathNumber = 0;
+  std::optional<Reappearance> reappearance;
+  bool session = false;  // enter received since the device last appeared
+  std::vector<std::uint8_t> download;
+  std::vector<std::uint8_t> flash;
+  std::vector<ReceivedReport> reports;
+  unsigned opens = 0;
+};
+
+}  // namespace
+
+struct QueuedReply {
+  Report bytes{};
+  Clock::time_point readyAt;
+};
+
+struct HandleState {
+  std::size_t device = kForeign;
+  std::uint64_t incarnation = 0;
+  std::deque<QueuedReply> queue;
+};
+
+class SimCore : public std::enable_shared_from_this<SimCore> {
+ public:
+  explicit SimCore(SimOptions options) : options_(std::move(options)) {
+    product_ = ToUnits(options_.product);
+    for (unsigned i = 0; i < options_.devices; ++i) {
+      Device device;
+      device.productId = options_.productId;
+      device.release = options_.release;
+      device.serial = SerialFor(options_.serial, i);
+      device.serialUnits = ToUnits(device.serial);
+      device.pathNumber = nextPath_++;
+      devices_.push_back(std::move(device));
+    }
+  }
+
+  std::vector<std::string> Enumerate() {
+    std::lock_guard lock(mutex_);
+    AdvanceLocked(Clock::now());
+    std::vector<std::string> paths{PathFor(kForeignPath)};
+    for (const Device& device : devices_) {
+      if (device.present) paths.push_back(PathFor(device.pathNumber));
+    }
+    return paths;
+  }
+
+  std::unique_ptr<platform::HidHandle> Open(const std::string& path);
+
+  void Unregister(HandleState& handle) {
+    std::lock_guard lock(mutex_);
+    std::erase(handles_, &handle);
+  }
+
+  bool Attributes(const HandleState& handle, platform::HidAttributes& out) {
+    std::lock_guard lock(mutex_);
+    AdvanceLocked(Clock::now());
+    if (!PresentLocked(handle)) return false;
+    if (handle.device == kForeign) {
+      out = {kForeignVendorId, kForeignProductId, kForeignRelease};
+    } else {
+      const Device& device = devices_[handle.device];
+      out = {kKavoriVendorId, device.productId, device.release};
+    }
+    return true;
+  }
+
+  bool String(const HandleState& handle, bool serial, std::uint8_t* field, std::size_t length) {
+    std::lock_guard lock(mutex_);
+    AdvanceLocked(Clock::now());
+    if (!PresentLocked(handle)) return false;
+    if (handle.device == kForeign)
+      return WriteHidString(serial ? std::u16string() : std::u16string(kForeignProduct), field,
+                            length);
+    return WriteHidString(serial ? devices_[handle.device].serialUnits : product_, field, length);
+  }
+
+  bool ReportLengths(const HandleState& handle, platform::HidReportLengths& out) {
+    std::lock_guard lock(mutex_);
+    AdvanceLocked(Clock::now());
+    if (!PresentLocked(handle)) return false;
+    out = {kSimReportLength, kSimReportLength};
+    return true;
+  }
+
+  bool Write(const HandleState& handle, const std::uint8_t* report, std::size_t length) {
+    std::lock_guard lock(mutex_);
+    const auto now = Clock::now();
+    AdvanceLocked(now);
+    if (!PresentLocked(handle) || report == nullptr || length == 0 || length > kSimReportLength)
+      return false;
+    if (handle.device == kForeign) return true;
+    ReceivedReport received;
+    received.bytes.assign(report, report + length);
+    received.command = length > 3 ? report[3] : 0;
+    devices_[handle.device].reports.push_back(std::move(received));
+    // A short report reaches the device padded with zeros, as the HID driver sends it.
+    Report full{};
+    std::copy(report, report + length, full.begin());
+    ActLocked(handle.device, full, now);
+    return true;
+  }
+
+  platform::ReadResult Read(HandleState& handle, std::uint8_t* buffer, std::size_t length,
+                            int timeoutMs) {
+    if (buffer == nullptr || length == 0) return {platform::ReadStatus::Error, 0};
+    std::unique_lock lock(mutex_);
+    const bool bounded = timeoutMs >= 0;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(bounded ? timeoutMs : 0);
+    while (true) {
+      const auto now = Clock::now();
+      AdvanceLocked(now);
+      if (!PresentLocked(handle)) return {platform::ReadStatus::Gone, 0};
+      if (!handle.queue.empty() && handle.queue.front().readyAt <= now) {
+        const std::size_t n = std::min(length, kSimReportLength);
+        std::copy_n(handle.queue.front().bytes.begin(), n, buffer);
+        handle.queue.pop_front();
+        return {platform::ReadStatus::Data, n};
+      }
+      if (bounded && now >= deadline) return {platform::ReadStatus::Timeout, 0};
+      if (!handle.queue.empty()) {
+        const auto readyAt = handle.queue.front().readyAt;
+        changed_.wait_until(lock, bounded ? std::min(readyAt, deadline) : readyAt);
+      } else if (bounded) {
+        changed_.wait_until(lock, deadline);
+      } else {
+        changed_.wait(lock);
+      }
+    }
+  }
+
+  platform::LockResult AcquireLock() {
+    std::lock_guard lock(mutex_);
+    if (options_.lockHeld || lockHeld_) return platform::LockResult::InUse;
+    lockHeld_ = true;
+    return platform::LockResult::Acquired;
+  }
+
+  void ReleaseLock() {
+    std::lock_guard lock(mutex_);
+    lockHeld_ = false;
+  }
+
+  bool LockHeld() const {
+    std::lock_guard lock(mutex_);
+    return lockHeld_;
+  }
+
+  std::optional<std::vector<std::string>> Instances() {
+    std::lock_guard lock(mutex_);
+    AdvanceLocked(Clock::now());
+    if (options_.listUnreadable) return std::nullopt;
+    std::vector<std::string> list{kForeignInstance};
+    for (const Device& device : devices_) {
+      if (!device.present) continue;
+      char prefix[32];
+      std::snprintf(prefix, sizeof prefix, "USB\\VID_%04X&PID_%04X\\", kKavoriVendorId,
+                    device.productId);
+      list.push_back(prefix + device.serial);
+    }
+    return list;
+  }
+
+  std::size_t DeviceCount() const {
+    std::lock_guard lock(mutex_);
+    return devices_.size();
+  }
+
+  std::optional<DeviceSnapshot> Snapshot(std::size_t index) {
+    std::lock_guard lock(mutex_);
+    AdvanceLocked(Clock::now());
+    if (index >= devices_.size()) return std::nullopt;
+    const Device& device = devices_[index];
+    DeviceSnapshot snapshot;
+    snapshot.present = device.present;
+    snapshot.loaderMode = IsLoaderId(device.productId);
+    snapshot.productId = device.productId;
+    snapshot.release = device.release;
+    snapshot.path = device.present ? PathFor(device.pathNumber) : std::string();
+    snapshot.serial = device.serial;
+    snapshot.flash = device.flash;
+    snapshot.download = device.download;
+    snapshot.reports = device.reports;
+    snapshot.opens = device.opens;
+    snapshot.openHandles = static_cast<unsigned>(
+        std::count_if(handles_.begin(), handles_.end(),
+                      [&](const HandleState* h) { return h->device == index; }));
+    return snapshot;
+  }
+
+  void Unplug(std::size_t index) {
+    std::lock_guard lock(mutex_);
+    AdvanceLocked(Clock::now());
+    if (index >= devices_.size()) return;
+    Device& device = devices_[index];
+    device.reappearance.reset();
+    if (device.present) VanishLocked(index);
+  }
+
+  // The world is going away: every device vanishes for good, so open handles report Gone and
+  // blocked reads wake.
+  void Shutdown() {
+    std::lock_guard lock(mutex_);
+    for (std::size_t index = 0; index < devices_.size(); ++index) {
+      devices_[index].reappearance.reset();
+      if (devices_[index].present) VanishLocked(index);
+    }
+    shutDown_ = true;
+    changed_.notify_all();
+  }
+
+  void Plug(std::size_t index) {
+    std::lock_guard lock(mutex_);
+    AdvanceLocked(Clock::now());
+    if (shutDown_ || index >= devices_.size() || devices_[index].present) return;
+    AppearLocked(devices_[index]);
+  }
+
+ private:
+  static constexpr unsigned kForeignPath = 0;
+
+  bool PresentLocked(const HandleState& handle) const {
+    if (handle.device == kForeign) return !shutDown_;
+    const Device& device = devices_[handle.device];
+    return device.present && device.incarnation == handle.incarnation;
+  }
+
+  // Brings reappearances that are due into effect; the lazy clock of the world.
+  void AdvanceLocked(Clock::time_point now) {
+    for (Device& device : devices_) {
+      if (!device.present && device.reappearance && device.reappearance->at <= now)
+        AppearLocked(device);
+    }
+  }
+
+  void AppearLocked(Device& device) {
+    if (device.reappearance) {
+      device.productId = device.reappearance->productId;
+      device.release = device.reappearance->release;
+      device.reappearance.reset();
+    }
+    device.present = true;
+    device.pathNumber = nextPath_++;
+  }
+
+  void VanishLocked(std::size_t index) {
+    Device& device = devices_[index];
+    device.present = false;
+    device.session = false;
+    ++device.incarnation;
+    for (HandleState* handle : handles_) {
+      if (handle->device == index) handle->queue.clear();
+    }
+    changed_.notify_all();
+  }
+
+  void ReplyLocked(std::size_t index, std::uint8_t code, Clock::time_point now) {
+    QueuedReply reply;
+    reply.bytes[0] = 0x00;
+    reply.bytes[1] = code;
+    reply.readyAt = now + options_.latency;
+    for (HandleState* handle : handles_) {
+      if (handle->device != index || handle->incarnation != devices_[index].incarnation) continue;
+      if (handle->queue.size() >= kQueueLimit) handle->queue.pop_front();
+      handle->queue.push_back(reply);
+    }
+    changed_.notify_all();
+  }
+
+  const Fault* MatchFault(SimCommand command, std::uint64_t blockOffset) const {
+    for (const Fault& fault : options_.faults) {
+      if (fault.command == command && (!fault.offset || *fault.offset == blockOffset))
+        return &fault;
+    }
+    return nullptr;
+  }
+
+  void ActLocked(std::size_t index, const Report& report, Clock::time_point now) {
+    if (report[0] != 0x00 || report[1] != 0x10 || report[2] != 0x20) return;
+    Device& device = devices_[index];
+    const auto command = CommandFor(report[3], IsLoaderId(device.productId));
+    if (!command) return;
+    const std::size_t count = report[4];
+    const std::uint16_t address = static_cast<std::uint16_t>(report[5] | (report[6] << 8));
+    // The address carries only 16 bits; the loader knows the full offset it expects next.
+    const std::uint64_t expected = device.download.size();
+    const bool inOrder = address == (expected & 0xFFFF);
+    const std::uint64_t blockOffset = inOrder ? expected : address;
+    if (const Fault* fault = MatchFault(*command, blockOffset)) {
+      switch (fault->kind) {
+        case FaultKind::Unplug:
+          VanishLocked(index);
+          return;
+        case FaultKind::Silent:
+          return;
+        case FaultKind::Nak:
+          ReplyLocked(index, kSimFailureCode, now);
+          return;
+      }
+    }
+    switch (*command) {
+      case SimCommand::Prepare:
+        if (!options_.replugDelay) return;
+        VanishLocked(index);
+        device.reappearance =
+            Reappearance{now + *options_.replugDelay,
+                         options_.replugInto == ReplugTarget::Loader ? LoaderId(device.productId)
+                                                                     : device.productId,
+                         device.release};
+        return;
+      case SimCommand::Enter:
+        device.session = true;
+        device.download.clear();
+        ReplyLocked(index, kSimAck, now);
+        return;
+      case SimCommand::Data: {
+        const bool accepted = device.session && count >= 1 && count <= kBlockSize && inOrder;
+        if (accepted) {
+          const auto data = report.begin() + kDataStart;
+          device.download.insert(device.download.end(), data, data + count);
+        }
+        ReplyLocked(index, accepted ? kSimAck : kSimFailureCode, now);
+        return;
+      }
+      case SimCommand::Burn:
+        if (device.session) device.flash = device.download;
+        ReplyLocked(index, device.session ? kSimAck : kSimFailureCode, now);
+        return;
+      case SimCommand::Verify:
+        ReplyLocked(index,
+                    device.session && device.flash == device.download ? kSimAck : kSimFailureCode,
+                    now);
+        return;
+      case SimCommand::Restart: {
+        std::uint16_t release = device.release;
+        std::uint32_t versionWord = 0;
+        char productCode[firmware::kProductCodeLength + 1] = {};
+        if (firmware::ScanImageBytes(device.flash, versionWord, productCode) == 0)
+          release = static_cast<std::uint16_t>(versionWord & 0xFFFF);
+        VanishLocked(index);
+        device.reappearance =
+            Reappearance{now + options_.restartDelay, NormalId(device.productId), release};
+        return;
+      }
+    }
+  }
+
+  const SimOptions options_;
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;  // a reply was queued or a device vanished
+  // Guarded by mutex_:
+  std::u16string product_;
+  std::vector<Device> devices_;
+  std::vector<HandleState*> handles_;
+  unsigned nextPath_ = kForeignPath + 1;
+  bool lockHeld_ = false;
+  bool shutDown_ = false;
+};
+
+namespace {
+
+class SimHandle final : public platform::HidHandle {
+ public:
+  SimHandle(std::shared_ptr<SimCore> core, std::size_t device, std::uint64_t incarnation)
+      : core_(std::move(core)) {
+    state_.device = device;
+    state_.incarnation = incarnation;
+  }
+  ~SimHandle() override { core_->Unregister(state_); }
+  SimHandle(const SimHandle&) = delete;
+  SimHandle& operator=(const SimHandle&) = delete;
+
+  HandleState& State() { return state_; }
+
+  bool GetAttributes(platform::HidAttributes& out) override {
+    return core_->Attributes(state_, out);
+  }
+  bool GetSerialNumberString(std::uint8_t* field, std::size_t length) override {
+    return core_->String(state_, true, field, length);
+  }
+  bool GetProductString(std::uint8_t* field, std::size_t length) override {
+    return core_->String(state_, false, field, length);
+  }
+  bool GetReportLengths(platform::HidReportLengths& out) override {
+    return core_->ReportLengths(state_, out);
+  }
+  bool Write(const std::uint8_t* report, std::size_t length) override {
+    return core_->Write(state_, report, length);
+  }
+  platform::ReadResult Read(std::uint8_t* buffer, std::size_t length, int timeoutMs) override {
+    return core_->Read(state_, buffer, length, timeoutMs);
+  }
+
+ private:
+  std::shared_ptr<SimCore> core_;
+  HandleState state_;
+};
+
+class SimHidBackend final : public platform::HidBackend {
+ public:
+  explicit SimHidBackend(std::shared_ptr<SimCore> core) : core_(std::move(core)) {}
+  std::vector<std::string> EnumerateInterfaces() override { return core_->Enumerate(); }
+  std::unique_ptr<platform::HidHandle> Open(const std::string& path) override {
+    return core_->Open(path);
+  }
+
+ private:
+  std::shared_ptr<SimCore> core_;
+};
+
+class SimInUseLock final : public platform::InUseLock {
+ public:
+  explicit SimInUseLock(std::shared_ptr<SimCore> core) : core_(std::move(core)) {}
+  platform::LockResult Acquire() override { return core_->AcquireLock(); }
+  void Release() override { core_->ReleaseLock(); }
+
+ private:
+  std::shared_ptr<SimCore> core_;
+};
+
+class SimInstanceList final : public platform::DeviceInstanceList {
+ public:
+  explicit SimInstanceList(std::shared_ptr<SimCore> core) : core_(std::move(core)) {}
+  std::optional<std::vector<std::string>> Read() override { return core_->Instances(); }
+
+ private:
+  std::shared_ptr<SimCore> core_;
+};
+
+}  // namespace
+
+std::unique_ptr<platform::HidHandle> SimCore::Open(const std::string& path) {
+  std::lock_guard lock(mutex_);
+  AdvanceLocked(Clock::now());
+  std::size_t index = kForeign;
+  if (path != PathFor(kForeignPath)) {
+    const auto it = std::find_if(devices_.begin(), devices_.end(), [&](const Device& device) {
+      return device.present && PathFor(device.pathNumber) == path;
+    });
+    if (it == devices_.end()) return nullptr;
+    index = static_cast<std::size_t>(it - devices_.begin());
+    ++it->opens;
+  }
+  const std::uint64_t incarnation = index == kForeign ? 0 : devices_[index].incarnation;
+  // Reserved first: a failing push_back would destroy the handle, whose unregistering needs the
+  // mutex held here.
+  handles_.reserve(handles_.size() + 1);
+  auto handle = std::make_unique<SimHandle>(shared_from_this(), index, incarnation);
+  handles_.push_back(&handle->State());
+  return handle;
+}
+
+}  // namespace detail
+
+SimulatedWorld::SimulatedWorld(SimOptions options)
+    : core_(std::make_shared<detail::SimCore>(std::move(options))),
+      hid_(std::make_unique<detail::SimHidBackend>(core_)),
+      lock_(std::make_unique<detail::SimInUseLock>(core_)),
+      instances_(std::make_unique<detail::SimInstanceList>(core_)) {}
+
+SimulatedWorld::~SimulatedWorld() { core_->Shutdown(); }
+
+platform::Platform SimulatedWorld::Services() {
+  return {hid_.get(), lock_.get(), instances_.get()};
+}
+
+std::size_t SimulatedWorld::DeviceCount() const { return core_->DeviceCount(); }
+
+std::optional<DeviceSnapshot> SimulatedWorld::Snapshot(std::size_t index) const {
+  return core_->Snapshot(index);
+}
+
+bool SimulatedWorld::LockHeld() const { return core_->LockHeld(); }
+
+void SimulatedWorld::Unplug(std::size_t index) { core_->Unplug(index); }
+
+void SimulatedWorld::Plug(std::size_t index) { core_->Plug(index); }
+
+}  // namespace kavori::sim
