@@ -20,12 +20,16 @@ struct FirmwareInfo {
 };
 
 // Tries the entries ending in ".hex" of `directory` in byte order of their names; the first
-// suitable one stays loaded. Every other result leaves no image loaded; among failures the last
-// entry tried decides. Expects no image to be loaded.
+// suitable one stays loaded and later entries are not opened. Every other result leaves no image
+// loaded; among failures the last entry tried decides. Unloads any image left loaded first.
+// A directory or full path that does not fit 512 characters (NUL included) is not searched or
+// not loadable respectively. Runs on the UI thread.
 FirmwareSearchResult SelectFirmware(const std::string& directory,
                                     const device::DeviceInfoRecord& device, FirmwareInfo& info);
 
 // 3-bit compatibility value of a product code against a device serial string; 7 means suitable.
+// Reads characters 0..17 of the product code and 0..21 of the serial field as raw bytes, NULs
+// included; 0 when either pointer is null.
 int CompatibilityValue(const char* productCode, const char* serial);
 // "%d.%0.2d.%0.2d" of bits 23..16, 15..8 and 7..0.
 std::string VersionText(std::uint32_t versionWord);

@@ -1,0 +1,306 @@
+// Choosing the firmware file that suits the connected device.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "firmware/firmware_image.hpp"
+#include "firmware/firmware_selection.hpp"
+#include "firmware/image_builder.hpp"
+#include "platform/file.hpp"
+#include "test_support.hpp"
+
+namespace kavori::firmware {
+namespace {
+
+using test::FirmwareImageTest;
+using test::LoadedBytes;
+using test::WriteFile;
+
+constexpr const char* kSerial = "KAVSBL01234567890ABCDE";  // A = 23, B = 89
+constexpr const char* kSuitableCode = "KAVSBL0000009900990000";
+constexpr const char* kOtherTargetCode = "OTHERX0000009900990000";
+
+std::vector<std::uint8_t> Image(const char* code, std::uint16_t productId = 0x0005,
+                                std::uint16_t bcdDevice = 0x0110) {
+  return ImageBuilder()
+      .Magic()
+      .DeviceDescriptorAt(0x20, productId, bcdDevice)
+      .StringDescriptorAt(0x80, code)
+      .Size(0x180)
+      .Build();
+}
+
+const std::vector<std::uint8_t> kWrongMagic = {0xAA, 0x08, 0x00, 0x00};
+const std::vector<std::uint8_t> kMagicOnly = {0x08, 0xAA, 0x00, 0x00};
+
+device::DeviceInfoRecord Device(const char* serial, std::uint32_t versionWord = 0x00050110) {
+  device::DeviceInfoRecord device;
+  device.ProductId = static_cast<std::uint16_t>(versionWord >> 16);
+  device.VersionWord = versionWord;
+  std::copy_n(serial, std::char_traits<char>::length(serial), device.SerialString.begin());
+  return device;
+}
+
+// `directory` followed by "/." steps (and one extra '/' when needed) up to `length` characters;
+// it still names the same directory.
+std::string PaddedDirectory(std::string directory, std::size_t length) {
+  if ((length - directory.size()) % 2 != 0) directory += '/';
+  while (directory.size() < length) directory += "/.";
+  return directory;
+}
+
+class SelectFirmwareTest : public FirmwareImageTest {
+ protected:
+  void Put(const std::string& name, const std::vector<std::uint8_t>& content) {
+    WriteFile(dir_.File(name), content);
+  }
+  FirmwareSearchResult Select(const std::string& directory) {
+    return SelectFirmware(directory, device_, info_);
+  }
+  FirmwareSearchResult Select() { return Select(dir_.Path()); }
+
+  void ExpectNothingLoadedAndNoFileLocked() {
+    EXPECT_EQ(FirmwareImage.bytes, nullptr);
+    EXPECT_EQ(FirmwareImage.file, nullptr);
+    for (const auto& entry : std::filesystem::directory_iterator(dir_.Path())) {
+      if (!entry.is_regular_file()) continue;
+      EXPECT_NE(platform::ExclusiveFile::Open(entry.path().string()), nullptr)
+          << entry.path() << " is still held open";
+    }
+  }
+
+  device::DeviceInfoRecord device_ = Device(kSerial);
+  FirmwareInfo info_;
+};
+
+TEST_F(SelectFirmwareTest, NoFileWithoutEntriesEndingInDotHex) {
+  EXPECT_EQ(Select(), FirmwareSearchResult::NoFile);
+  Put("upper.HEX", Image(kSuitableCode));
+  Put("notes.txt", Image(kSuitableCode));
+  Put("hex", Image(kSuitableCode));
+  Put("image.hex.bak", Image(kSuitableCode));
+  EXPECT_EQ(Select(), FirmwareSearchResult::NoFile) << "the suffix is matched case-sensitively";
+  ExpectNothingLoadedAndNoFileLocked();
+}
+
+TEST_F(SelectFirmwareTest, NoFileWhenTheDirectoryCannotBeSearched) {
+  Put("a.hex", Image(kSuitableCode));
+  EXPECT_EQ(Select(dir_.File("missing")), FirmwareSearchResult::NoFile);
+  EXPECT_EQ(Select(""), FirmwareSearchResult::NoFile);
+  EXPECT_EQ(Select(dir_.File("a.hex")), FirmwareSearchResult::NoFile) << "a file, not a directory";
+  ExpectNothingLoadedAndNoFileLocked();
+}
+
+struct EntriesCase {
+  const char* name;
+  std::vector<std::pair<std::string, std::vector<std::uint8_t>>> entries;  // in creation order
+  FirmwareSearchResult result;
+};
+
+void PrintTo(const EntriesCase& c, std::ostream* os) { *os << c.name; }
+
+class SelectEntriesTest : public SelectFirmwareTest,
+                          public ::testing::WithParamInterface<EntriesCase> {};
+
+// Only the last entry tried decides the failure, and entries are tried in byte order of names.
+TEST_P(SelectEntriesTest, LastEntryTriedDecides) {
+  for (const auto& [name, content] : GetParam().entries) Put(name, content);
+  EXPECT_EQ(Select(), GetParam().result);
+  ExpectNothingLoadedAndNoFileLocked();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, SelectEntriesTest,
+    ::testing::Values(
+        EntriesCase{"WrongMagic", {{"a.hex", kWrongMagic}}, FirmwareSearchResult::InvalidFile},
+        EntriesCase{"Empty", {{"a.hex", {}}}, FirmwareSearchResult::InvalidFile},
+        EntriesCase{"NoDescriptor", {{"a.hex", kMagicOnly}}, FirmwareSearchResult::TypeError},
+        EntriesCase{
+            "OtherTarget", {{"a.hex", Image(kOtherTargetCode)}}, FirmwareSearchResult::TargetError},
+        EntriesCase{"OtherTargetThenWrongMagic",
+                    {{"b.hex", kWrongMagic}, {"a.hex", Image(kOtherTargetCode)}},
+                    FirmwareSearchResult::InvalidFile},
+        EntriesCase{"WrongMagicThenOtherTarget",
+                    {{"b.hex", Image(kOtherTargetCode)}, {"a.hex", kWrongMagic}},
+                    FirmwareSearchResult::TargetError},
+        EntriesCase{"OtherTargetThenNoDescriptor",
+                    {{"a.hex", Image(kOtherTargetCode)}, {"b.hex", kMagicOnly}},
+                    FirmwareSearchResult::TypeError},
+        // Byte order puts upper case first and "10" before "9".
+        EntriesCase{"UpperCaseNameFirst",
+                    {{"a.hex", kWrongMagic}, {"B.hex", Image(kOtherTargetCode)}},
+                    FirmwareSearchResult::InvalidFile},
+        EntriesCase{"DigitsInByteOrder",
+                    {{"9.hex", kMagicOnly}, {"10.hex", kWrongMagic}},
+                    FirmwareSearchResult::TypeError}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(SelectFirmwareTest, FirstSuitableEntryStaysLoadedAndLaterOnesAreNotTried) {
+  const auto chosen = Image(kSuitableCode, 0x000B, 0x0203);
+  Put("e.hex", Image(kSuitableCode, 0x0005, 0x0110));
+  Put("d.hex", chosen);
+  Put("c.hex", Image(kOtherTargetCode));
+  Put("b.hex", kMagicOnly);
+  Put("a.hex", kWrongMagic);
+
+  ASSERT_EQ(Select(), FirmwareSearchResult::Suitable);
+  EXPECT_EQ(info_.fileName, "d.hex");
+  EXPECT_EQ(LoadedBytes(), chosen) << "exactly the chosen image must be loaded";
+  EXPECT_EQ(platform::ExclusiveFile::Open(dir_.File("d.hex")), nullptr)
+      << "the chosen file stays held while its image is loaded";
+  for (const char* other : {"a.hex", "b.hex", "c.hex", "e.hex"}) {
+    EXPECT_NE(platform::ExclusiveFile::Open(dir_.File(other)), nullptr) << other;
+  }
+  EXPECT_EQ(info_.fileVersion, "11.02.03");
+  EXPECT_EQ(info_.deviceVersion, "5.01.16");
+  EXPECT_EQ(info_.partNumber, "KAVSBL0123");
+  EXPECT_EQ(info_.serialNumber, "4567-89-0ABCDE");
+}
+
+TEST_F(SelectFirmwareTest, ImageLeftLoadedByTheCallerIsReleased) {
+  Put("a.hex", Image(kSuitableCode));
+  ASSERT_NE(LoadFirmwareFile(dir_.File("a.hex").c_str()), -1);
+  EXPECT_EQ(Select(), FirmwareSearchResult::Suitable) << "the caller's load must not lock it out";
+  EXPECT_EQ(info_.fileName, "a.hex");
+}
+
+TEST_F(SelectFirmwareTest, DirectoryNamedLikeAnImageIsNotLoadable) {
+  std::filesystem::create_directory(dir_.File("x.hex"));
+  EXPECT_EQ(Select(), FirmwareSearchResult::InvalidFile);
+
+  std::filesystem::create_directory(dir_.File("a.hex"));
+  Put("b.hex", Image(kSuitableCode));
+  EXPECT_EQ(Select(), FirmwareSearchResult::Suitable);
+  EXPECT_EQ(info_.fileName, "b.hex");
+}
+
+TEST_F(SelectFirmwareTest, PathsMustFitFiveHundredTwelveCharacters) {
+  Put("a.hex", Image(kSuitableCode));
+  // "<directory>/a.hex" is the directory's length plus 6; the NUL needs one more.
+  EXPECT_EQ(Select(PaddedDirectory(dir_.Path(), 505)), FirmwareSearchResult::Suitable);
+  UnloadFirmwareFile();
+  EXPECT_EQ(Select(PaddedDirectory(dir_.Path(), 506)), FirmwareSearchResult::InvalidFile);
+  EXPECT_EQ(Select(PaddedDirectory(dir_.Path(), 511)), FirmwareSearchResult::InvalidFile);
+  EXPECT_EQ(Select(PaddedDirectory(dir_.Path(), 512)), FirmwareSearchResult::NoFile);
+  ExpectNothingLoadedAndNoFileLocked();
+}
+
+TEST_F(SelectFirmwareTest, OverlongEntrySkippedInFavourOfALaterOne) {
+  const std::string directory = PaddedDirectory(dir_.Path(), 480);
+  Put(std::string(30, 'a') + ".hex", Image(kSuitableCode));  // 480 + 1 + 34 > 511
+  Put("b.hex", Image(kSuitableCode));
+  EXPECT_EQ(Select(directory), FirmwareSearchResult::Suitable);
+  EXPECT_EQ(info_.fileName, "b.hex");
+}
+
+TEST_F(SelectFirmwareTest, WorkedSerialNumberTexts) {
+  device_ = Device("ABCDEF12345678901234XY", 0x000B0203);
+  Put("a.hex", Image("ABCDEF0000343490900000"));  // A and B exactly at both bounds
+  ASSERT_EQ(Select(), FirmwareSearchResult::Suitable);
+  EXPECT_EQ(info_.partNumber, "ABCDEF1234");
+  EXPECT_EQ(info_.serialNumber, "5678-90-1234XY");
+  EXPECT_EQ(info_.fileVersion, "5.01.16");
+  EXPECT_EQ(info_.deviceVersion, "11.02.03");
+}
+
+TEST_F(SelectFirmwareTest, SerialBytesAfterATerminatorStillCount) {
+  device_ = Device("ABCDEF12345678901234XY");
+  device_.SerialString[12] = '\0';  // the texts end there, the numbers are still read
+  Put("a.hex", Image("ABCDEF0000343490900000"));
+  ASSERT_EQ(Select(), FirmwareSearchResult::Suitable);
+  EXPECT_EQ(info_.partNumber, "ABCDEF1234");
+  EXPECT_EQ(info_.serialNumber, "56");
+}
+
+struct CompatibilityCase {
+  const char* name;
+  std::string code;
+  std::string serial;
+  int value;
+};
+
+// Product code: prefix, "0000", A lower, A upper, B lower, B upper, "0000".
+std::string Code(const char* prefix, const char* lowA, const char* highA, const char* lowB,
+                 const char* highB) {
+  return std::string(prefix) + "0000" + lowA + highA + lowB + highB + "0000";
+}
+
+// Serial: prefix, "01", A, "4567", B, "0ABCDE".
+std::string Serial(const char* prefix, const char* a, const char* b) {
+  return std::string(prefix) + "01" + a + "4567" + b + "0ABCDE";
+}
+
+void PrintTo(const CompatibilityCase& c, std::ostream* os) { *os << c.name; }
+
+class CompatibilityTest : public ::testing::TestWithParam<CompatibilityCase> {};
+
+TEST_P(CompatibilityTest, Value) {
+  const CompatibilityCase& c = GetParam();
+  ASSERT_EQ(c.code.size(), 22u);
+  ASSERT_EQ(c.serial.size(), 22u);
+  EXPECT_EQ(CompatibilityValue(c.code.c_str(), c.serial.c_str()), c.value);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Codes, CompatibilityTest,
+    ::testing::Values(CompatibilityCase{"AllPass", Code("KAVSBL", "00", "99", "00", "99"),
+                                        Serial("KAVSBL", "23", "89"), 7},
+                      CompatibilityCase{"PrefixLetterCase", Code("kavsbl", "00", "99", "00", "99"),
+                                        Serial("KAVSBL", "23", "89"), 3},
+                      CompatibilityCase{"AAtLowerBound", Code("KAVSBL", "23", "50", "00", "99"),
+                                        Serial("KAVSBL", "23", "89"), 7},
+                      CompatibilityCase{"AAtUpperBound", Code("KAVSBL", "10", "23", "00", "99"),
+                                        Serial("KAVSBL", "23", "89"), 7},
+                      CompatibilityCase{"AAboveUpperBound", Code("KAVSBL", "10", "22", "00", "99"),
+                                        Serial("KAVSBL", "23", "89"), 6},
+                      CompatibilityCase{"ABelowLowerBound", Code("KAVSBL", "24", "99", "00", "99"),
+                                        Serial("KAVSBL", "23", "89"), 6},
+                      CompatibilityCase{"BAtBothBounds", Code("KAVSBL", "00", "99", "89", "89"),
+                                        Serial("KAVSBL", "23", "89"), 7},
+                      CompatibilityCase{"BAboveUpperBound", Code("KAVSBL", "00", "99", "00", "88"),
+                                        Serial("KAVSBL", "23", "89"), 5},
+                      CompatibilityCase{"ExtremeDigits", Code("KAVSBL", "00", "99", "00", "99"),
+                                        Serial("KAVSBL", "00", "99"), 7},
+                      CompatibilityCase{"LettersReadAsZero", Code("KAVSBL", "00", "99", "00", "00"),
+                                        Serial("KAVSBL", "AB", "XY"), 7},
+                      CompatibilityCase{"LettersFailAboveZero",
+                                        Code("KAVSBL", "01", "99", "00", "99"),
+                                        Serial("KAVSBL", "AB", "89"), 6},
+                      CompatibilityCase{"LeadingSpace", Code("KAVSBL", "07", "07", "00", "99"),
+                                        Serial("KAVSBL", " 7", "89"), 7},
+                      CompatibilityCase{"DigitThenLetter", Code("KAVSBL", "07", "07", "00", "99"),
+                                        Serial("KAVSBL", "7A", "89"), 7},
+                      CompatibilityCase{"LetterThenDigit", Code("KAVSBL", "07", "07", "00", "99"),
+                                        Serial("KAVSBL", "A7", "89"), 6},
+                      CompatibilityCase{"NegativeNumbers", Code("KAVSBL", "-5", "-1", "00", "99"),
+                                        Serial("KAVSBL", "-3", "89"), 7},
+                      CompatibilityCase{"PlusSign", Code("KAVSBL", "+5", "05", "00", "99"),
+                                        Serial("KAVSBL", "+5", "89"), 7},
+                      CompatibilityCase{"WorkedSerialAtBounds", "ABCDEF0000343490900000",
+                                        "ABCDEF12345678901234XY", 7},
+                      CompatibilityCase{"WorkedSerialAJustBelow", "ABCDEF0000359990900000",
+                                        "ABCDEF12345678901234XY", 6},
+                      CompatibilityCase{"WorkedSerialBJustBelow", "ABCDEF0000343491990000",
+                                        "ABCDEF12345678901234XY", 5}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(CompatibilityValue, NullInputIsNeverSuitable) {
+  EXPECT_EQ(CompatibilityValue(nullptr, kSerial), 0);
+  EXPECT_EQ(CompatibilityValue(kSuitableCode, nullptr), 0);
+}
+
+TEST(VersionText, BytesAsDecimalWithTwoDigitMinimum) {
+  EXPECT_EQ(VersionText(0x000B0203), "11.02.03");
+  EXPECT_EQ(VersionText(0x00050110), "5.01.16");
+  EXPECT_EQ(VersionText(0x00000000), "0.00.00");
+  EXPECT_EQ(VersionText(0x00FFFFFF), "255.255.255");
+  EXPECT_EQ(VersionText(0xAB0B0203), "11.02.03") << "bits 24..31 are not shown";
+}
+
+}  // namespace
+}  // namespace kavori::firmware
