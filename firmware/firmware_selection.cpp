@@ -79,12 +79,9 @@ int CompatibilityValue(const char* productCode, const char* serial) {
 
 std::string VersionText(std::uint32_t versionWord) {
   char text[16];
-  // The '0' flag has no effect next to a precision; the format is kept as the tool has it.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat"
-  std::snprintf(text, sizeof text, "%d.%0.2d.%0.2d", static_cast<int>(versionWord >> 16 & 0xFF),
+  // Each byte in decimal, the last two with at least two digits: 11.02.03, 5.01.16.
+  std::snprintf(text, sizeof text, "%d.%.2d.%.2d", static_cast<int>(versionWord >> 16 & 0xFF),
                 static_cast<int>(versionWord >> 8 & 0xFF), static_cast<int>(versionWord & 0xFF));
-#pragma GCC diagnostic pop
   return text;
 }
 

@@ -47,7 +47,7 @@ struct ReportSizes {
     present[id] = true;
   }
 
-  std::uint16_t WindowsLength() const {
+  std::uint16_t LengthWithReportId() const {
     std::uint64_t largest = 0;
     bool any = false;
     for (std::size_t id = 0; id < bits.size(); ++id) {
@@ -157,8 +157,8 @@ std::optional<ReportLayout> ParseReportDescriptor(std::span<const std::uint8_t> 
   if (usesIds && hasReportWithoutId) return std::nullopt;
 
   ReportLayout layout;
-  layout.lengths.input = input.WindowsLength();
-  layout.lengths.output = output.WindowsLength();
+  layout.lengths.input = input.LengthWithReportId();
+  layout.lengths.output = output.LengthWithReportId();
   layout.numbered = usesIds;
   return layout;
 }

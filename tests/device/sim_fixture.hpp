@@ -4,9 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <memory>
-#include <random>
 #include <string>
 
 #include "device/commands.hpp"
@@ -15,6 +13,7 @@
 #include "firmware/firmware_image.hpp"
 #include "platform/pause.hpp"
 #include "sim/simulated_world.hpp"
+#include "support/scratch_dir.hpp"
 
 namespace kavori::testing {
 
@@ -55,30 +54,6 @@ class SimFixture : public ::testing::Test {
   }
 
   std::unique_ptr<sim::SimulatedWorld> world_;
-};
-
-// A fresh directory under the system's temporary directory, removed with everything in it.
-class ScratchDir {
- public:
-  ScratchDir() {
-    std::random_device random;
-    const auto base = std::filesystem::temp_directory_path();
-    do {
-      path_ = base / ("kavori-test-" + std::to_string(random()) + std::to_string(random()));
-    } while (!std::filesystem::create_directory(path_));
-  }
-  ~ScratchDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-
-  std::string Path() const { return path_.string(); }
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  std::filesystem::path path_;
 };
 
 }  // namespace kavori::testing

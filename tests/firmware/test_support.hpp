@@ -1,45 +1,20 @@
-// Helpers shared by the firmware tests: a private temporary directory and a fixture that leaves
-// no image loaded behind.
+// Helpers shared by the firmware tests: file I/O and a fixture that leaves no image loaded behind.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "firmware/firmware_image.hpp"
+#include "support/scratch_dir.hpp"
 
 namespace kavori::firmware::test {
 
-// A fresh directory under the system's temporary directory, removed with everything in it.
-class TempDir {
- public:
-  TempDir() {
-    std::random_device random;
-    const auto base = std::filesystem::temp_directory_path();
-    for (;;) {
-      path_ = base / ("kavori-fw-" + std::to_string(random()) + std::to_string(random()));
-      if (std::filesystem::create_directory(path_)) break;
-    }
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  std::string Path() const { return path_.string(); }
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  std::filesystem::path path_;
-};
+using TempDir = kavori::testing::ScratchDir;
 
 inline void WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
