@@ -1,0 +1,49 @@
+#include "cli/autopilot.hpp"
+
+#include "cli/exit_codes.hpp"
+
+namespace kavori::cli {
+
+namespace {
+constexpr int kDeviceSearchStep = 1;
+constexpr int kFirmwareSearchStep = 2;
+constexpr int kPreparingStep = 3;
+constexpr int kProgrammingStep = 6;
+constexpr int kFinishedStep = 7;
+}  // namespace
+
+int PageExitCode(const Situation& situation) {
+  switch (situation.page.enteredStep) {
+    case kDeviceSearchStep:
+      return kExitDeviceSearch;
+    case kFirmwareSearchStep:
+      return kExitFirmwareSearch;
+    case kFinishedStep:
+      return situation.programmingFailed ? kExitFailed : kExitProgrammed;
+    default:
+      // The failed prepare write (step 3), the programming run that could not start (step 6).
+      return kExitFailed;
+  }
+}
+
+Decision Decide(const Situation& situation, const Policy& policy) {
+  const Page& page = situation.page;
+  if (page.next) {
+    // Next on the information page starts changing the device: the last point to stop.
+    if (page.enteredStep == kFirmwareSearchStep) {
+      if (policy.dryRun) return {Move::Cancel, kExitProgrammed};
+      if (!policy.confirmed)
+        return {policy.interactive ? Move::AskConfirmation : Move::Cancel,
+                policy.interactive ? 0 : kExitNotConfirmed};
+    }
+    return {Move::PressNext, 0};
+  }
+  if (page.enteredStep == kProgrammingStep && !page.finish && !page.back) return {Move::Wait, 0};
+  if (page.enteredStep == kPreparingStep && situation.watchingReconnect && page.finish &&
+      !page.back)
+    return {Move::AwaitReconnect, 0};
+  const int code = PageExitCode(situation);
+  return {page.finish ? Move::PressFinish : Move::Cancel, code};
+}
+
+}  // namespace kavori::cli

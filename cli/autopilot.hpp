@@ -1,0 +1,46 @@
+// What kavori-flash presses on the page the wizard shows: the user's clicks, decided from the
+// page alone so that the same page always gets the same answer.
+#pragma once
+
+namespace kavori::cli {
+
+// The page as the view saw it after the wizard's last UI task.
+struct Page {
+  int enteredStep = -1;  // argument of the last EnterStep, -1 before the first
+  bool next = false;
+  bool back = false;
+  bool finish = false;
+};
+
+struct Situation {
+  Page page;
+  bool watchingReconnect = false;  // device::WatchingReconnect
+  bool programmingFailed = false;  // device::ProgrammingFailed
+};
+
+struct Policy {
+  bool dryRun = false;
+  bool confirmed = false;    // --yes, or the user answered yes
+  bool interactive = false;  // stdin and stdout are terminals
+};
+
+enum class Move {
+  Wait,  // a worker will move the wizard on
+  PressNext,
+  AskConfirmation,  // ask the user before leaving the information page
+  AwaitReconnect,   // step 3: wait (bounded) for the replugged device
+  PressFinish,      // end with exitCode through Finish
+  Cancel,           // end with exitCode through the cancel path
+};
+
+struct Decision {
+  Move move = Move::Wait;
+  int exitCode = 0;  // for PressFinish and Cancel
+};
+
+Decision Decide(const Situation& situation, const Policy& policy);
+
+// The exit code of ending on a page without Next.
+int PageExitCode(const Situation& situation);
+
+}  // namespace kavori::cli

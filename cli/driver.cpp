@@ -1,0 +1,168 @@
+#include "cli/driver.hpp"
+
+#include <QCoreApplication>
+
+#include "cli/exit_codes.hpp"
+#include "cli/text.hpp"
+#include "device/flags.hpp"
+#include "platform/linux/terminal_io.hpp"
+
+namespace kavori::cli {
+
+namespace {
+constexpr int kStdin = 0;
+// A longer answer is no answer to a yes/no question.
+constexpr std::size_t kMaxAnswerLength = 256;
+}  // namespace
+
+Driver::Driver(wizard::Wizard& wizard, TerminalView& view, Reporter& reporter,
+               DriverSettings settings)
+    : wizard_(wizard),
+      view_(view),
+      reporter_(reporter),
+      settings_(settings),
+      confirmed_(settings.yes) {
+  view_.OnPageChange([this] { ScheduleDecision(); });
+  reconnectTimer_.setSingleShot(true);
+  connect(&reconnectTimer_, &QTimer::timeout, this, [this] { ReconnectTimedOut(); });
+}
+
+void Driver::Begin() {
+  if (!wizard_.Start()) Quit(kExitDeviceCount);
+}
+
+void Driver::Interrupt() {
+  if (ended_) return;
+  if (device::ProgrammingActive) {
+    reporter_.Warning(
+        "the device is being programmed; an interruption now could leave it unusable, so the "
+        "tool goes on");
+    return;
+  }
+  End(Move::Cancel, kExitInterrupted);
+}
+
+void Driver::ScheduleDecision() {
+  if (decisionPending_ || ended_) return;
+  decisionPending_ = true;
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        decisionPending_ = false;
+        DecideNow();
+      },
+      Qt::QueuedConnection);
+}
+
+Situation Driver::CurrentSituation() const {
+  Situation situation;
+  situation.page = view_.CurrentPage();
+  situation.watchingReconnect = device::WatchingReconnect;
+  situation.programmingFailed = device::ProgrammingFailed;
+  return situation;
+}
+
+void Driver::DecideNow() {
+  if (ended_ || asking_) return;
+  Policy policy;
+  policy.dryRun = settings_.dryRun;
+  policy.confirmed = confirmed_;
+  policy.interactive = settings_.interactive;
+  const Decision decision = Decide(CurrentSituation(), policy);
+  if (decision.move != Move::AwaitReconnect) reconnectTimer_.stop();
+  switch (decision.move) {
+    case Move::Wait:
+      return;
+    case Move::PressNext:
+      reporter_.Pressed(Press::Next);
+      wizard_.OnNext();
+      return;
+    case Move::AskConfirmation:
+      AskConfirmation();
+      return;
+    case Move::AwaitReconnect:
+      if (!reconnectTimer_.isActive()) {
+        reporter_.Notice("Waiting up to " + std::to_string(settings_.waitSeconds) +
+                         " s for the device to come back ...");
+        reconnectTimer_.start(static_cast<int>(settings_.waitSeconds * 1000));
+      }
+      return;
+    case Move::PressFinish:
+    case Move::Cancel:
+      End(decision.move, decision.exitCode);
+      return;
+  }
+}
+
+void Driver::AskConfirmation() {
+  asking_ = true;
+  answer_.clear();
+  reporter_.Prompt(kConfirmationQuestion);
+  if (!stdinNotifier_) {
+    stdinNotifier_ = std::make_unique<QSocketNotifier>(kStdin, QSocketNotifier::Read);
+    connect(stdinNotifier_.get(), &QSocketNotifier::activated, this, [this] { ReadAnswer(); });
+  }
+  stdinNotifier_->setEnabled(true);
+}
+
+void Driver::ReadAnswer() {
+  char buffer[128];
+  const auto count = platform::host::ReadSome(kStdin, buffer, sizeof buffer);
+  if (!count || *count == 0) {
+    Answer(false);  // end of input or a broken terminal: not confirmed
+    return;
+  }
+  answer_.append(buffer, *count);
+  const std::size_t end = answer_.find('\n');
+  if (end != std::string::npos)
+    Answer(IsYes(std::string_view(answer_).substr(0, end)));
+  else if (answer_.size() > kMaxAnswerLength)
+    Answer(false);
+}
+
+void Driver::Answer(bool yes) {
+  asking_ = false;
+  stdinNotifier_->setEnabled(false);
+  reporter_.Answered(kConfirmationQuestion, yes);
+  if (!yes) {
+    End(Move::Cancel, kExitNotConfirmed);
+    return;
+  }
+  confirmed_ = true;
+  ScheduleDecision();
+}
+
+void Driver::ReconnectTimedOut() {
+  if (ended_ || asking_) return;
+  Policy policy;
+  policy.confirmed = true;
+  if (Decide(CurrentSituation(), policy).move == Move::AwaitReconnect)
+    End(Move::PressFinish, kExitNoReconnect);
+  else
+    ScheduleDecision();
+}
+
+void Driver::End(Move how, int code) {
+  if (asking_) {
+    asking_ = false;
+    stdinNotifier_->setEnabled(false);
+  }
+  if (how == Move::PressFinish) {
+    reporter_.Pressed(Press::Finish);
+    if (!wizard_.OnFinish()) return;
+  } else {
+    reporter_.Pressed(Press::Cancel);
+    // Refused only while a programming run is active; its end changes the page again.
+    if (!wizard_.OnCancel()) return;
+  }
+  Quit(code);
+}
+
+void Driver::Quit(int code) {
+  ended_ = true;
+  reconnectTimer_.stop();
+  wizard_.Teardown();
+  QCoreApplication::exit(code);
+}
+
+}  // namespace kavori::cli

@@ -1,0 +1,63 @@
+// Runs the wizard like a user who presses Next: after every UI task that changed the page it
+// decides, from the page alone, what to press (see autopilot.hpp), asks before the device is
+// changed, bounds the wait for the replugged device and turns the termination signals into the
+// cancel path. Ends the event loop with the exit code after Wizard::Teardown. UI thread only.
+#pragma once
+
+#include <QObject>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <memory>
+#include <string>
+
+#include "cli/autopilot.hpp"
+#include "cli/reporter.hpp"
+#include "cli/terminal_view.hpp"
+#include "wizard/wizard.hpp"
+
+namespace kavori::cli {
+
+inline constexpr char kConfirmationQuestion[] = "Program the device now?";
+
+struct DriverSettings {
+  bool dryRun = false;
+  bool yes = false;
+  bool interactive = false;  // stdin and stdout are terminals
+  unsigned waitSeconds = 120;
+};
+
+class Driver final : public QObject {
+ public:
+  Driver(wizard::Wizard& wizard, TerminalView& view, Reporter& reporter, DriverSettings settings);
+
+  // Starts the wizard; call once the event loop runs.
+  void Begin();
+  // SIGINT or SIGTERM arrived.
+  void Interrupt();
+
+ private:
+  void ScheduleDecision();
+  void DecideNow();
+  void AskConfirmation();
+  void ReadAnswer();
+  void Answer(bool yes);
+  void ReconnectTimedOut();
+  // Leaves through Finish (PressFinish) or the cancel path (Cancel).
+  void End(Move how, int code);
+  void Quit(int code);
+  Situation CurrentSituation() const;
+
+  wizard::Wizard& wizard_;
+  TerminalView& view_;
+  Reporter& reporter_;
+  const DriverSettings settings_;
+  bool confirmed_;
+  bool decisionPending_ = false;
+  bool asking_ = false;
+  bool ended_ = false;
+  std::string answer_;
+  QTimer reconnectTimer_;
+  std::unique_ptr<QSocketNotifier> stdinNotifier_;
+};
+
+}  // namespace kavori::cli

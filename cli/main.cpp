@@ -1,0 +1,119 @@
+// kavori-flash: the wizard in a terminal. It runs the same step machine as the dialog and
+// presses Next for the user; see `kavori-flash --help`.
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/driver.hpp"
+#include "cli/exit_codes.hpp"
+#include "cli/options.hpp"
+#include "cli/qt_poster.hpp"
+#include "cli/reporter.hpp"
+#include "cli/simulated_device.hpp"
+#include "cli/terminal_view.hpp"
+#include "device/commands.hpp"
+#include "device/device_link.hpp"
+#include "platform/linux/host_platform.hpp"
+#include "platform/linux/terminal_io.hpp"
+#include "sim/simulated_world.hpp"
+#include "wizard/wizard.hpp"
+
+namespace {
+
+using namespace kavori;
+
+int UsageError(const std::string& reason) {
+  std::cerr << "kavori-flash: " << reason << " (see kavori-flash --help)\n";
+  return cli::kExitUsage;
+}
+
+// Runs the wizard to its end and returns the exit code.
+int Run(const cli::CliOptions& options, const std::string& directory,
+        platform::host::TerminationSignals* terminationSignals, int& argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  if (options.replyTimeoutMs) device::ReplyTimeoutMs = *options.replyTimeoutMs;
+
+  // The services outlive the wizard below, whose teardown closes everything opened on them.
+  std::unique_ptr<sim::SimulatedWorld> world;
+  std::unique_ptr<platform::host::HostPlatform> host;
+  if (options.simulate) {
+    world = std::make_unique<sim::SimulatedWorld>(*options.simulate);
+    device::UsePlatform(world->Services());
+  } else {
+    host = std::make_unique<platform::host::HostPlatform>();
+    device::UsePlatform(host->Services());
+  }
+
+  const bool stdoutTerminal = platform::host::IsTerminal(1);
+  const std::unique_ptr<cli::Reporter> reporter =
+      options.json ? cli::MakeJsonReporter(std::cout, std::cerr)
+                   : cli::MakeHumanReporter(std::cout, std::cerr, stdoutTerminal);
+
+  cli::QtPoster poster;
+  cli::TerminalView view(*reporter);
+  wizard::Wizard wizard(view, poster, directory);
+
+  cli::DriverSettings settings;
+  settings.dryRun = options.dryRun;
+  settings.yes = options.yes;
+  settings.interactive = stdoutTerminal && platform::host::IsTerminal(0);
+  settings.waitSeconds = options.waitSeconds;
+  cli::Driver driver(wizard, view, *reporter, settings);
+
+  std::unique_ptr<QSocketNotifier> signalNotifier;
+  if (terminationSignals) {
+    signalNotifier =
+        std::make_unique<QSocketNotifier>(terminationSignals->Fd(), QSocketNotifier::Read);
+    QObject::connect(signalNotifier.get(), &QSocketNotifier::activated, &driver, [&] {
+      if (terminationSignals->Take()) driver.Interrupt();
+    });
+  }
+
+  QTimer::singleShot(0, &driver, [&driver] { driver.Begin(); });
+  const int code = app.exec();
+
+  // Every worker is joined and the link closed before the services and the application go.
+  wizard.Teardown();
+  poster.Stop();
+  if (world) reporter->Device(cli::DescribeSimulatedDevice(*world));
+  reporter->Exit(code);
+  return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // First, while this is the only thread: every thread started later inherits the blocked mask.
+  const std::unique_ptr<platform::host::TerminationSignals> terminationSignals =
+      platform::host::TerminationSignals::Open();
+  platform::host::IgnoreBrokenPipe();
+
+  const cli::ParseOutcome parsed =
+      cli::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  switch (parsed.kind) {
+    case cli::ParseOutcome::Kind::Help:
+      std::cout << cli::UsageText();
+      return cli::kExitProgrammed;
+    case cli::ParseOutcome::Kind::Version:
+      std::cout << wizard::kVersionText << '\n';
+      return cli::kExitProgrammed;
+    case cli::ParseOutcome::Kind::Error:
+      return UsageError(parsed.error);
+    case cli::ParseOutcome::Kind::Run:
+      break;
+  }
+  const std::string directory = parsed.options.directory.empty() ? "." : parsed.options.directory;
+  if (!QFileInfo(QString::fromStdString(directory)).isDir())
+    return UsageError("--dir: \"" + directory + "\" is not a directory");
+  try {
+    return Run(parsed.options, directory, terminationSignals.get(), argc, argv);
+  } catch (const std::exception& error) {
+    std::cerr << "kavori-flash: " << error.what() << '\n';
+    return cli::kExitFailed;
+  }
+}

@@ -1,0 +1,156 @@
+#include "cli/options.hpp"
+
+#include <string_view>
+
+namespace kavori::cli {
+
+namespace {
+
+struct OptionSpec {
+  std::string_view name;
+  bool takesValue;
+};
+
+constexpr OptionSpec kOptions[] = {
+    {"--dir", true},  {"--reply-timeout-ms", true}, {"--wait", true}, {"--json", false},
+    {"--yes", false}, {"--dry-run", false},
+};
+
+// Decimal digits only, from `minimum` to `maximum`.
+std::optional<unsigned> ParseBounded(std::string_view text, unsigned minimum, unsigned maximum) {
+  if (text.empty()) return std::nullopt;
+  unsigned long long value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + static_cast<unsigned>(c - '0');
+    if (value > maximum) return std::nullopt;
+  }
+  if (value < minimum) return std::nullopt;
+  return static_cast<unsigned>(value);
+}
+
+ParseOutcome Error(std::string message) {
+  ParseOutcome outcome;
+  outcome.kind = ParseOutcome::Kind::Error;
+  outcome.error = std::move(message);
+  return outcome;
+}
+
+const OptionSpec* FindOption(std::string_view name) {
+  for (const OptionSpec& option : kOptions) {
+    if (option.name == name) return &option;
+  }
+  return nullptr;
+}
+
+// Stores one option's value; an error text when it does not fit.
+std::optional<std::string> Apply(std::string_view name, std::string_view value,
+                                 CliOptions& options) {
+  if (name == "--dir") {
+    if (value.empty()) return "--dir needs a directory";
+    options.directory = std::string(value);
+  } else if (name == "--reply-timeout-ms") {
+    const auto ms = ParseBounded(value, 1, kMaxReplyTimeoutMs);
+    if (!ms)
+      return "--reply-timeout-ms: \"" + std::string(value) + "\" is not a number from 1 to 32766";
+    options.replyTimeoutMs = static_cast<std::uint16_t>(*ms);
+  } else if (name == "--wait") {
+    const auto seconds = ParseBounded(value, 1, kMaxWaitSeconds);
+    if (!seconds)
+      return "--wait: \"" + std::string(value) + "\" is not a number of seconds from 1 to 86400";
+    options.waitSeconds = *seconds;
+  } else if (name == "--json") {
+    options.json = true;
+  } else if (name == "--yes") {
+    options.yes = true;
+  } else if (name == "--dry-run") {
+    options.dryRun = true;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments) {
+  ParseOutcome outcome;
+  std::vector<std::string_view> seen;
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    const std::string_view argument = arguments[i];
+    if (argument == "--help" || argument == "-h") {
+      outcome.kind = ParseOutcome::Kind::Help;
+      return outcome;
+    }
+    if (argument == "--version") {
+      outcome.kind = ParseOutcome::Kind::Version;
+      return outcome;
+    }
+    if (!argument.starts_with("--"))
+      return Error("unexpected argument \"" + std::string(argument) + "\"");
+
+    const std::size_t equals = argument.find('=');
+    const std::string_view name = argument.substr(0, equals);
+    const bool hasInlineValue = equals != std::string_view::npos;
+    const std::string_view inlineValue =
+        hasInlineValue ? argument.substr(equals + 1) : std::string_view();
+    for (const std::string_view earlier : seen) {
+      if (earlier == name) return Error(std::string(name) + " is given more than once");
+    }
+    seen.push_back(name);
+
+    if (name == "--simulate") {
+      std::string error;
+      auto simulated = sim::ParseSimOptions(inlineValue, error);
+      if (!simulated) return Error("--simulate: " + error);
+      outcome.options.simulate = std::move(simulated);
+      continue;
+    }
+    const OptionSpec* option = FindOption(name);
+    if (option == nullptr) return Error("unknown option " + std::string(name));
+    std::string_view value;
+    if (option->takesValue) {
+      if (hasInlineValue) {
+        value = inlineValue;
+      } else if (i + 1 < arguments.size()) {
+        value = arguments[++i];
+      } else {
+        return Error(std::string(name) + " needs a value");
+      }
+    } else if (hasInlineValue) {
+      return Error(std::string(name) + " takes no value");
+    }
+    if (auto error = Apply(name, value, outcome.options)) return Error(std::move(*error));
+  }
+  return outcome;
+}
+
+std::string UsageText() {
+  return R"(Usage: kavori-flash [OPTIONS]
+
+Programs a connected Kavori with the suitable firmware file (*.hex) of a directory, the same
+steps as the wizard dialog, pressing Next for you.
+
+Options:
+  --dir DIR               search firmware files in DIR (default: the current directory)
+  --reply-timeout-ms N    wait at most N ms (1 to 32766) for each device reply (default 30000)
+  --yes                   program without asking "Program the device now?"
+  --dry-run               stop at the firmware information page; program nothing
+  --wait SECONDS          wait at most this long (1 to 86400, default 120) for the device to
+                          come back after it was told to prepare for programming
+  --json                  one JSON object per line on stdout instead of text
+  --simulate[=OPTIONS]    use a simulated Kavori; OPTIONS are comma-separated key=value:
+                          pid, release, serial, product, devices, lock=held, replug=MS|never,
+                          replug-into=loader|normal, restart=MS, latency-us,
+                          nak=CMD[@OFFSET], silent=CMD[@OFFSET], unplug=CMD[@OFFSET],
+                          list=unreadable (CMD: prepare enter data burn verify restart)
+  -h, --help              show this text
+  --version               show the version
+
+Exit codes:
+  0 programmed (or --dry-run)      1 programming failed or could not start
+  2 not exactly one device         3 device search failed
+  4 firmware search failed         5 the device did not come back within --wait
+  6 not confirmed                  64 bad command line       130 interrupted
+)";
+}
+
+}  // namespace kavori::cli

@@ -1,0 +1,47 @@
+// The command line of kavori-flash, parsed without side effects.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/sim_options.hpp"
+
+namespace kavori::cli {
+
+inline constexpr unsigned kDefaultWaitSeconds = 120;
+inline constexpr unsigned kMaxWaitSeconds = 86400;
+inline constexpr unsigned kMaxReplyTimeoutMs = 32766;
+
+struct CliOptions {
+  // Where the firmware files are searched; the current directory when empty.
+  std::string directory;
+  // Replaces the 30000 ms default of device::ReplyTimeoutMs when set (1..32766).
+  std::optional<std::uint16_t> replyTimeoutMs;
+  bool json = false;
+  bool yes = false;
+  bool dryRun = false;
+  unsigned waitSeconds = kDefaultWaitSeconds;
+  // The simulated Kavori instead of the real platform when set.
+  std::optional<sim::SimOptions> simulate;
+};
+
+struct ParseOutcome {
+  enum class Kind { Run, Help, Version, Error };
+  Kind kind = Kind::Run;
+  CliOptions options;  // meaningful for Run
+  std::string error;   // one line, for Error
+};
+
+// `arguments` excludes the program name. Options take their value as "--opt=VALUE" or as the
+// next argument, except --simulate, whose options only follow "=". Unknown options, positional
+// arguments, repeated options, missing values and numbers out of range or with trailing
+// characters are errors. Arguments are read in order: the first error, --help or --version
+// decides. Any thread.
+ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments);
+
+// The text that --help prints.
+std::string UsageText();
+
+}  // namespace kavori::cli

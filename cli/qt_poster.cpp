@@ -1,0 +1,49 @@
+#include "cli/qt_poster.hpp"
+
+#include <stdexcept>
+
+namespace kavori::cli {
+
+QtPoster::QtPoster() : wake_(platform::host::WakeCounter::Open()) {
+  if (!wake_) throw std::runtime_error("cannot create the event descriptor for worker reports");
+  notifier_ = std::make_unique<QSocketNotifier>(wake_->Fd(), QSocketNotifier::Read);
+  QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(),
+                   [this] { RunQueued(); });
+}
+
+QtPoster::~QtPoster() { Stop(); }
+
+void QtPoster::Post(std::function<void()> task) {
+  std::lock_guard guard(mutex_);
+  if (stopped_) return;
+  queue_.push_back(std::move(task));
+  // Under the lock, so that no wake-up is still on its way once Stop() has returned.
+  wake_->Signal();
+}
+
+void QtPoster::Stop() {
+  std::deque<std::function<void()>> dropped;
+  {
+    std::lock_guard guard(mutex_);
+    stopped_ = true;
+    dropped.swap(queue_);
+  }
+  notifier_->setEnabled(false);
+}
+
+void QtPoster::RunQueued() {
+  wake_->Clear();
+  // One at a time: a task may stop the poster, and the tasks after it must not run then.
+  for (;;) {
+    std::function<void()> task;
+    {
+      std::lock_guard guard(mutex_);
+      if (stopped_ || queue_.empty()) return;
+      task = std::move(queue_.front());
+      queue_.pop_front();
+    }
+    task();
+  }
+}
+
+}  // namespace kavori::cli

@@ -1,0 +1,169 @@
+#include "cli/reporter.hpp"
+
+#include <cstdio>
+
+#include "cli/exit_codes.hpp"
+#include "cli/text.hpp"
+
+namespace kavori::cli {
+
+namespace {
+
+constexpr char kToolName[] = "kavori-flash";
+
+class HumanReporter final : public Reporter {
+ public:
+  HumanReporter(std::ostream& out, std::ostream& err, bool terminal)
+      : out_(out), err_(err), terminal_(terminal) {}
+
+  void StepEntered(unsigned) override {}
+
+  void Status(const std::string& text, bool failed) override {
+    if (terminal_) {
+      if (const auto percent = ProgressPercentOf(text)) {
+        const std::string line = ProgressLine(*percent, text);
+        // Pads over a longer earlier line.
+        const std::size_t width = std::max(line.size(), progressWidth_);
+        out_ << '\r' << line << std::string(width - line.size(), ' ') << std::flush;
+        progressWidth_ = width;
+        return;
+      }
+    }
+    Line(failed ? err_ : out_, "Status: " + TerminalText(text));
+  }
+
+  void Message(const std::string& text, bool failed) override {
+    Line(failed ? err_ : out_, "\n" + TerminalText(text) + "\n");
+  }
+
+  void ButtonChanged(Button, bool) override {}
+
+  void Beep() override {
+    if (terminal_) out_ << '\a' << std::flush;
+  }
+
+  void Foreground() override {}
+
+  void StartupBox(const std::string& text) override { Line(err_, TerminalText(text)); }
+
+  void Question(const std::string& text, bool answer) override {
+    Line(out_, TerminalText(text) + (answer ? " Yes" : " No"));
+  }
+
+  void Prompt(const std::string& text) override {
+    EndOpenLine();
+    out_ << TerminalText(text) << " [y/N] " << std::flush;
+    promptOpen_ = true;
+  }
+
+  // The user typed the answer, and the line break, on the terminal already.
+  void Answered(const std::string&, bool) override { promptOpen_ = false; }
+
+  void Pressed(Press button) override {
+    switch (button) {
+      case Press::Next:
+        return Line(out_, "> Next");
+      case Press::Finish:
+        return Line(out_, "> Finish");
+      case Press::Cancel:
+        return Line(out_, "> Cancel");
+    }
+  }
+
+  void Notice(const std::string& text) override { Line(out_, text); }
+
+  void Warning(const std::string& text) override {
+    Line(err_, std::string(kToolName) + ": " + text);
+  }
+
+  void Device(const std::optional<DeviceReport>& device) override {
+    if (!device) {
+      Line(out_, "Simulated Kavori: none");
+      return;
+    }
+    char identity[96];
+    std::snprintf(identity, sizeof identity, "product id 0x%04X, release 0x%04X",
+                  static_cast<unsigned>(device->productId), static_cast<unsigned>(device->release));
+    Line(out_, std::string("Simulated Kavori: ") + (device->present ? "present" : "absent") + ", " +
+                   (device->loaderMode ? "loader" : "normal") + " mode, " + identity +
+                   ", flash SHA-256 " + device->flashSha256);
+  }
+
+  void Exit(int code) override {
+    if (code != kExitProgrammed)
+      Line(err_, std::string(kToolName) + ": " + ExitReason(code) + " (exit code " +
+                     std::to_string(code) + ")");
+  }
+
+ private:
+  // Ends a progress bar, or a question left unanswered, before anything else is written.
+  void EndOpenLine() {
+    if (progressWidth_ == 0 && !promptOpen_) return;
+    out_ << '\n' << std::flush;
+    progressWidth_ = 0;
+    promptOpen_ = false;
+  }
+
+  void Line(std::ostream& stream, const std::string& text) {
+    EndOpenLine();
+    stream << text << '\n' << std::flush;
+  }
+
+  std::ostream& out_;
+  std::ostream& err_;
+  const bool terminal_;
+  std::size_t progressWidth_ = 0;  // 0 while no progress bar is open
+  bool promptOpen_ = false;        // the cursor stands behind an unanswered question
+};
+
+class JsonReporter final : public Reporter {
+ public:
+  JsonReporter(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
+
+  void StepEntered(unsigned step) override { Emit(EnterEvent(step)); }
+  void Status(const std::string& text, bool) override { Emit(TextEvent("status", text)); }
+  void Message(const std::string& text, bool) override { Emit(TextEvent("message", text)); }
+  void ButtonChanged(Button button, bool enabled) override { Emit(ButtonEvent(button, enabled)); }
+  void Beep() override { Emit(BareEvent("beep")); }
+  void Foreground() override { Emit(BareEvent("foreground")); }
+  void StartupBox(const std::string& text) override { Emit(TextEvent("box", text)); }
+  void Question(const std::string& text, bool answer) override {
+    Emit(QuestionEvent(text, answer));
+  }
+  // stdout carries only events: the question goes to the terminal through stderr.
+  void Prompt(const std::string& text) override {
+    err_ << TerminalText(text) << " [y/N] " << std::flush;
+  }
+  void Answered(const std::string& text, bool answer) override {
+    Emit(QuestionEvent(text, answer));
+  }
+  void Pressed(Press button) override { Emit(PressEvent(button)); }
+  void Notice(const std::string&) override {}
+  void Warning(const std::string& text) override {
+    err_ << kToolName << ": " << TerminalText(text) << '\n' << std::flush;
+  }
+  void Device(const std::optional<DeviceReport>& device) override { Emit(DeviceEvent(device)); }
+  void Exit(int code) override { Emit(ExitEvent(code)); }
+
+ private:
+  void Emit(const QJsonObject& event) {
+    const QByteArray line = JsonLine(event);
+    out_.write(line.constData(), line.size());
+    out_.flush();
+  }
+
+  std::ostream& out_;
+  std::ostream& err_;
+};
+
+}  // namespace
+
+std::unique_ptr<Reporter> MakeHumanReporter(std::ostream& out, std::ostream& err, bool terminal) {
+  return std::make_unique<HumanReporter>(out, err, terminal);
+}
+
+std::unique_ptr<Reporter> MakeJsonReporter(std::ostream& out, std::ostream& err) {
+  return std::make_unique<JsonReporter>(out, err);
+}
+
+}  // namespace kavori::cli

@@ -1,0 +1,46 @@
+// Where kavori-flash writes what happens: readable text, or JSON lines (--json). Both write to
+// the streams they are given (stdout and stderr in the tool) and flush after every event, so the
+// order on a terminal is the order of events. UI thread only.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+
+#include "cli/json_events.hpp"
+
+namespace kavori::cli {
+
+class Reporter {
+ public:
+  virtual ~Reporter() = default;
+  virtual void StepEntered(unsigned step) = 0;
+  // `failed`: device::ProgrammingFailed was set (the dialog draws the status line red then).
+  virtual void Status(const std::string& text, bool failed) = 0;
+  virtual void Message(const std::string& text, bool failed) = 0;
+  virtual void ButtonChanged(Button button, bool enabled) = 0;
+  virtual void Beep() = 0;
+  virtual void Foreground() = 0;
+  virtual void StartupBox(const std::string& text) = 0;
+  // A question the tool answers itself ("Close and exit ?").
+  virtual void Question(const std::string& text, bool answer) = 0;
+  // A question put to the user: Prompt shows it, Answered records the answer.
+  virtual void Prompt(const std::string& text) = 0;
+  virtual void Answered(const std::string& text, bool answer) = 0;
+  virtual void Pressed(Press button) = 0;
+  // A remark for a human reader; JSON mode has no place for it.
+  virtual void Notice(const std::string& text) = 0;
+  // A remark on stderr, in both modes.
+  virtual void Warning(const std::string& text) = 0;
+  virtual void Device(const std::optional<DeviceReport>& device) = 0;
+  // The last event.
+  virtual void Exit(int code) = 0;
+};
+
+// `terminal`: `out` is a terminal, so the programming progress is drawn as a bar on one line
+// and Beep rings.
+std::unique_ptr<Reporter> MakeHumanReporter(std::ostream& out, std::ostream& err, bool terminal);
+std::unique_ptr<Reporter> MakeJsonReporter(std::ostream& out, std::ostream& err);
+
+}  // namespace kavori::cli

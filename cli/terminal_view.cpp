@@ -1,0 +1,56 @@
+#include "cli/terminal_view.hpp"
+
+#include "device/flags.hpp"
+
+namespace kavori::cli {
+
+void TerminalView::StepEntered(unsigned step) {
+  page_.enteredStep = static_cast<int>(step);
+  reporter_.StepEntered(step);
+  Changed();
+}
+
+void TerminalView::SetMessage(const std::string& text) {
+  reporter_.Message(text, device::ProgrammingFailed);
+  Changed();
+}
+
+void TerminalView::SetStatus(const std::string& text) {
+  reporter_.Status(text, device::ProgrammingFailed);
+  Changed();
+}
+
+void TerminalView::EnableNext(bool enabled) {
+  page_.next = enabled;
+  reporter_.ButtonChanged(Button::Next, enabled);
+  Changed();
+}
+
+void TerminalView::EnableBack(bool enabled) {
+  page_.back = enabled;
+  reporter_.ButtonChanged(Button::Back, enabled);
+  Changed();
+}
+
+void TerminalView::EnableFinish(bool enabled) {
+  page_.finish = enabled;
+  reporter_.ButtonChanged(Button::Finish, enabled);
+  Changed();
+}
+
+void TerminalView::Beep() { reporter_.Beep(); }
+
+void TerminalView::BringToFront() { reporter_.Foreground(); }
+
+bool TerminalView::AskYesNo(const std::string& text) {
+  reporter_.Question(text, true);
+  return true;
+}
+
+void TerminalView::ShowStartupMessage(const std::string& text) { reporter_.StartupBox(text); }
+
+void TerminalView::Changed() {
+  if (pageChanged_) pageChanged_();
+}
+
+}  // namespace kavori::cli

@@ -1,0 +1,42 @@
+// The wizard's view in the terminal: passes every call on to a Reporter and keeps the page state
+// (last step entered, enabled buttons) from which the tool decides what to press. UI thread only.
+#pragma once
+
+#include <functional>
+
+#include "cli/autopilot.hpp"
+#include "cli/reporter.hpp"
+#include "wizard/wizard_view.hpp"
+
+namespace kavori::cli {
+
+class TerminalView final : public wizard::WizardView {
+ public:
+  explicit TerminalView(Reporter& reporter) : reporter_(reporter) {}
+
+  // Called after every call that changes the page. It must not act on the page at once: the
+  // wizard is in the middle of its step then.
+  void OnPageChange(std::function<void()> handler) { pageChanged_ = std::move(handler); }
+  const Page& CurrentPage() const { return page_; }
+
+  void StepEntered(unsigned step) override;
+  void SetMessage(const std::string& text) override;
+  void SetStatus(const std::string& text) override;
+  void EnableNext(bool enabled) override;
+  void EnableBack(bool enabled) override;
+  void EnableFinish(bool enabled) override;
+  void Beep() override;
+  void BringToFront() override;
+  // The tool presses Finish only when it means to end, so the answer is always Yes.
+  bool AskYesNo(const std::string& text) override;
+  void ShowStartupMessage(const std::string& text) override;
+
+ private:
+  void Changed();
+
+  Reporter& reporter_;
+  Page page_;
+  std::function<void()> pageChanged_;
+};
+
+}  // namespace kavori::cli

@@ -1,0 +1,77 @@
+#include "platform/linux/terminal_io.hpp"
+
+#include <signal.h>
+#include <sys/eventfd.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+
+namespace kavori::platform::host {
+
+namespace {
+sigset_t TerminationSet() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  return set;
+}
+}  // namespace
+
+bool IsTerminal(int fd) { return ::isatty(fd) == 1; }
+
+void IgnoreBrokenPipe() { ::signal(SIGPIPE, SIG_IGN); }
+
+std::unique_ptr<TerminationSignals> TerminationSignals::Open() {
+  const sigset_t set = TerminationSet();
+  sigset_t previous;
+  if (::pthread_sigmask(SIG_BLOCK, &set, &previous) != 0) return nullptr;
+  const int fd = ::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
+  if (fd < 0) {
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return nullptr;
+  }
+  return std::unique_ptr<TerminationSignals>(new TerminationSignals(fd));
+}
+
+TerminationSignals::~TerminationSignals() { ::close(fd_); }
+
+bool TerminationSignals::Take() {
+  bool any = false;
+  signalfd_siginfo info;
+  while (::read(fd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) any = true;
+  return any;
+}
+
+std::unique_ptr<WakeCounter> WakeCounter::Open() {
+  const int fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (fd < 0) return nullptr;
+  return std::unique_ptr<WakeCounter>(new WakeCounter(fd));
+}
+
+WakeCounter::~WakeCounter() { ::close(fd_); }
+
+void WakeCounter::Signal() {
+  const std::uint64_t one = 1;
+  // Fails only when the counter would overflow, and then it is readable anyway.
+  while (::write(fd_, &one, sizeof one) < 0 && errno == EINTR) {
+  }
+}
+
+void WakeCounter::Clear() {
+  std::uint64_t count = 0;
+  while (::read(fd_, &count, sizeof count) < 0 && errno == EINTR) {
+  }
+}
+
+std::optional<std::size_t> ReadSome(int fd, char* buffer, std::size_t length) {
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, length);
+    if (n >= 0) return static_cast<std::size_t>(n);
+    if (errno != EINTR) return std::nullopt;
+  }
+}
+
+}  // namespace kavori::platform::host

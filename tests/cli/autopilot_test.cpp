@@ -1,0 +1,85 @@
+#include "cli/autopilot.hpp"
+
+#include <gtest/gtest.h>
+
+#include "cli/exit_codes.hpp"
+
+namespace kavori::cli {
+namespace {
+
+// Buttons as the step machine leaves them on its pages.
+constexpr Page NextOnly(int step) { return {step, true, false, false}; }
+constexpr Page BackOnly(int step) { return {step, false, true, false}; }
+constexpr Page FinishOnly(int step) { return {step, false, false, true}; }
+constexpr Page BackAndFinish(int step) { return {step, false, true, true}; }
+constexpr Page FinishAndNext(int step) { return {step, true, false, true}; }
+constexpr Page NoButton(int step) { return {step, false, false, false}; }
+
+struct Case {
+  const char* name;
+  Page page;
+  bool watchingReconnect;
+  bool programmingFailed;
+  Policy policy;
+  Move move;
+  int exitCode;  // checked for PressFinish and Cancel
+};
+
+constexpr Policy kConfirmed{false, true, false};
+constexpr Policy kUnconfirmedPipe{false, false, false};
+constexpr Policy kUnconfirmedTerminal{false, false, true};
+constexpr Policy kDryRun{true, true, true};
+
+class Decisions : public ::testing::TestWithParam<Case> {};
+
+TEST_P(Decisions, PressWhatTheUserWould) {
+  const Case& c = GetParam();
+  Situation situation;
+  situation.page = c.page;
+  situation.watchingReconnect = c.watchingReconnect;
+  situation.programmingFailed = c.programmingFailed;
+  const Decision decision = Decide(situation, c.policy);
+  EXPECT_EQ(decision.move, c.move);
+  if (decision.move == Move::PressFinish || decision.move == Move::Cancel) {
+    EXPECT_EQ(decision.exitCode, c.exitCode);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pages, Decisions,
+    ::testing::Values(
+        Case{"Welcome", NextOnly(0), false, false, kUnconfirmedPipe, Move::PressNext, 0},
+        Case{"DeviceFound", NextOnly(1), false, false, kUnconfirmedPipe, Move::PressNext, 0},
+        Case{"DeviceNotFound", BackOnly(1), false, false, kConfirmed, Move::Cancel,
+             kExitDeviceSearch},
+        Case{"FirmwareNotFound", BackOnly(2), false, false, kConfirmed, Move::Cancel,
+             kExitFirmwareSearch},
+        Case{"InvalidFirmware", BackAndFinish(2), false, false, kConfirmed, Move::PressFinish,
+             kExitFirmwareSearch},
+        Case{"TargetError", FinishOnly(2), false, false, kConfirmed, Move::PressFinish,
+             kExitFirmwareSearch},
+        Case{"InformationConfirmed", FinishAndNext(2), false, false, kConfirmed, Move::PressNext,
+             0},
+        Case{"InformationAsksOnTerminal", FinishAndNext(2), false, false, kUnconfirmedTerminal,
+             Move::AskConfirmation, 0},
+        Case{"InformationWithoutTerminal", FinishAndNext(2), false, false, kUnconfirmedPipe,
+             Move::Cancel, kExitNotConfirmed},
+        Case{"DryRunStopsAtInformation", FinishAndNext(2), false, false, kDryRun, Move::Cancel,
+             kExitProgrammed},
+        Case{"DryRunStillSearches", NextOnly(1), false, false, kDryRun, Move::PressNext, 0},
+        Case{"WaitingForReplug", FinishOnly(3), true, false, kConfirmed, Move::AwaitReconnect, 0},
+        Case{"PrepareWriteFailed", FinishOnly(3), false, false, kConfirmed, Move::PressFinish,
+             kExitFailed},
+        Case{"Reconnected", NextOnly(4), true, false, kUnconfirmedPipe, Move::PressNext, 0},
+        Case{"Programming", NoButton(6), false, false, kConfirmed, Move::Wait, 0},
+        // The run clears ProgrammingActive before its last report reaches the page.
+        Case{"ProgrammingEndedNotYetShown", NoButton(6), false, true, kConfirmed, Move::Wait, 0},
+        Case{"IgnitionFailed", FinishOnly(6), false, true, kConfirmed, Move::PressFinish,
+             kExitFailed},
+        Case{"Succeeded", FinishOnly(7), false, false, kConfirmed, Move::PressFinish,
+             kExitProgrammed},
+        Case{"Failed", FinishOnly(7), false, true, kConfirmed, Move::PressFinish, kExitFailed}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace kavori::cli

@@ -1,0 +1,284 @@
+// Runs the built kavori-flash with --simulate --json and reads its event lines, so that the
+// whole tool (options, wizard, driver, signals, exit code) is tested as a user meets it.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <functional>
+#include <vector>
+
+#include "firmware/image_builder.hpp"
+
+namespace {
+
+constexpr int kRunLimitMs = 25000;
+const QString kDemoFile = QStringLiteral("kavori-demo.hex");
+constexpr int kDemoRelease = kavori::firmware::kDemoBcdDevice;
+
+struct FlashRun {
+  int exitCode = -1;
+  std::vector<QJsonObject> events;
+  QString stdErr;
+  QByteArray stdOut;
+
+  std::vector<QString> Texts(const char* event) const {
+    std::vector<QString> texts;
+    for (const QJsonObject& e : events) {
+      if (e["event"].toString() == QLatin1String(event)) texts.push_back(e["text"].toString());
+    }
+    return texts;
+  }
+  std::vector<int> EnteredSteps() const {
+    std::vector<int> steps;
+    for (const QJsonObject& e : events) {
+      if (e["event"].toString() == "enter") steps.push_back(e["step"].toInt());
+    }
+    return steps;
+  }
+  std::vector<QString> Presses() const {
+    std::vector<QString> presses;
+    for (const QJsonObject& e : events) {
+      if (e["event"].toString() == "press") presses.push_back(e["button"].toString());
+    }
+    return presses;
+  }
+  bool HasStatus(const QString& text) const {
+    const auto statuses = Texts("status");
+    return std::find(statuses.begin(), statuses.end(), text) != statuses.end();
+  }
+  // The "device" line, which must come right before the closing "exit" line.
+  QJsonObject Device() const {
+    if (events.size() < 2 || events[events.size() - 2]["event"].toString() != "device") return {};
+    return events[events.size() - 2];
+  }
+};
+
+QString DemoSha256() {
+  const std::vector<std::uint8_t> image = kavori::firmware::DemoImage().Build();
+  return QString::fromLatin1(
+      QCryptographicHash::hash(QByteArrayView(image.data(), static_cast<qsizetype>(image.size())),
+                               QCryptographicHash::Sha256)
+          .toHex());
+}
+
+class FlashE2e : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(firmwareDir.isValid());
+    ASSERT_TRUE(
+        kavori::firmware::DemoImage().WriteTo(firmwareDir.filePath(kDemoFile).toStdString()));
+  }
+
+  // Starts kavori-flash --json --dir <firmware dir> with `arguments`; stdin is an empty pipe.
+  void Start(const QStringList& arguments, const QString& dir = {}) {
+    QStringList all{"--json", "--dir", dir.isEmpty() ? firmwareDir.path() : dir};
+    all << arguments;
+    process.start(QStringLiteral(KAVORI_FLASH_PATH), all);
+    ASSERT_TRUE(process.waitForStarted()) << process.errorString().toStdString();
+    process.closeWriteChannel();
+  }
+
+  // Waits until a status line equal to `status` has been written.
+  void WaitForStatus(const QString& status) {
+    const QByteArray needle = QJsonDocument(QJsonObject{{"event", "status"}, {"text", status}})
+                                  .toJson(QJsonDocument::Compact);
+    while (!seen.contains(needle)) {
+      ASSERT_TRUE(process.waitForReadyRead(kRunLimitMs))
+          << "no status \"" << status.toStdString() << "\"; got:\n"
+          << seen.toStdString();
+      seen += process.readAllStandardOutput();
+    }
+  }
+
+  FlashRun Finish() {
+    FlashRun run;
+    EXPECT_TRUE(process.waitForFinished(kRunLimitMs)) << "kavori-flash did not end";
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit) << "kavori-flash crashed";
+    run.exitCode = process.exitCode();
+    run.stdOut = seen + process.readAllStandardOutput();
+    run.stdErr = QString::fromUtf8(process.readAllStandardError());
+    for (const QByteArray& line : run.stdOut.split('\n')) {
+      if (line.isEmpty()) continue;
+      QJsonParseError error;
+      const QJsonDocument document = QJsonDocument::fromJson(line, &error);
+      EXPECT_TRUE(document.isObject() && document.object().contains("event"))
+          << "not an event line: " << line.toStdString();
+      run.events.push_back(document.object());
+    }
+    EXPECT_TRUE(run.stdOut.isEmpty() || run.stdOut.endsWith('\n'));
+    if (!run.events.empty()) {
+      EXPECT_EQ(run.events.back()["event"].toString(), "exit") << "exit must be the last line";
+      EXPECT_EQ(run.events.back()["code"].toInt(), run.exitCode);
+    }
+    return run;
+  }
+
+  FlashRun Run(const QStringList& arguments, const QString& dir = {}) {
+    Start(arguments, dir);
+    return Finish();
+  }
+
+  QTemporaryDir firmwareDir;
+  QProcess process;
+  QByteArray seen;
+};
+
+TEST_F(FlashE2e, ProgramsANormalModeDeviceThroughTheReplug) {
+  const FlashRun run = Run({"--simulate=replug=50", "--yes"});
+  ASSERT_EQ(run.exitCode, 0) << run.stdErr.toStdString();
+  EXPECT_EQ(run.EnteredSteps(), (std::vector<int>{0, 1, 2, 3, 4, 6, 7}));
+  EXPECT_EQ(run.Presses(), (std::vector<QString>{"next", "next", "next", "next", "finish"}));
+  EXPECT_TRUE(run.HasStatus("Programming, 100% completed."));
+  EXPECT_EQ(run.Texts("status").back(), "Shutting down ...");
+  EXPECT_EQ(run.Texts("message").back(),
+            "Programming completed successfully.\n\nTo close and Exit, Click 'Finish'.");
+  EXPECT_TRUE(run.Texts("question").empty()) << "a successful run ends without the question";
+  const QJsonObject device = run.Device();
+  EXPECT_EQ(device["present"].toBool(), true);
+  EXPECT_EQ(device["mode"].toString(), "normal");
+  EXPECT_EQ(device["release"].toInt(), kDemoRelease);
+  EXPECT_EQ(device["flash_sha256"].toString(), DemoSha256());
+}
+
+TEST_F(FlashE2e, LoaderModeDeviceSkipsThePreparation) {
+  const FlashRun run = Run({"--simulate=pid=0x8105", "--yes"});
+  ASSERT_EQ(run.exitCode, 0) << run.stdErr.toStdString();
+  EXPECT_EQ(run.EnteredSteps(), (std::vector<int>{0, 1, 2, 6, 7}));
+  EXPECT_FALSE(run.HasStatus("Preparing device ..."));
+  const QJsonObject device = run.Device();
+  EXPECT_EQ(device["mode"].toString(), "normal");
+  EXPECT_EQ(device["release"].toInt(), kDemoRelease);
+  EXPECT_EQ(device["flash_sha256"].toString(), DemoSha256());
+}
+
+TEST_F(FlashE2e, RefusedDataBlockFailsTheRun) {
+  const FlashRun run = Run({"--simulate=replug=50,nak=data@56", "--yes"});
+  EXPECT_EQ(run.exitCode, 1);
+  const std::vector<QString> statuses = run.Texts("status");
+  const auto failed = std::find(statuses.begin(), statuses.end(), "Programming Failed [0038].");
+  ASSERT_NE(failed, statuses.end());
+  ASSERT_NE(failed + 1, statuses.end());
+  EXPECT_EQ(*(failed + 1), "Firmware download failed !");
+  EXPECT_EQ(run.Texts("message").back(),
+            "Error programming device.\n\nPlease contact Brimsel support and provide the "
+            "information listed below.");
+  EXPECT_EQ(run.Texts("question"), (std::vector<QString>{"Close and exit ?"}));
+  EXPECT_NE(run.Device()["flash_sha256"].toString(), DemoSha256());
+}
+
+TEST_F(FlashE2e, SilentDeviceTimesOutWithTheShortReplyTimeout) {
+  const FlashRun run =
+      Run({"--simulate=pid=0x8105,silent=burn", "--yes", "--reply-timeout-ms", "200"});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_TRUE(run.HasStatus("Flash burn failed !"));
+  EXPECT_EQ(run.Device()["mode"].toString(), "loader");
+}
+
+TEST_F(FlashE2e, TwoDevicesAreRefusedAtStart) {
+  const FlashRun run = Run({"--simulate=devices=2", "--yes"});
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_EQ(run.Texts("box"),
+            (std::vector<QString>{
+                "More then one Kavori Devices are connected.\nPlease make sure that only the "
+                "Kavori that needs a firmware upgrade is connected.\nThen try again."}));
+  EXPECT_TRUE(run.EnteredSteps().empty());
+}
+
+TEST_F(FlashE2e, DeviceInUseEndsOnTheSearchPage) {
+  const FlashRun run = Run({"--simulate=lock=held", "--yes"});
+  EXPECT_EQ(run.exitCode, 3);
+  EXPECT_EQ(run.Texts("status").back(), "Kavori Device is in use by other application.");
+  EXPECT_EQ(run.Presses().back(), "cancel");
+}
+
+TEST_F(FlashE2e, NoFirmwareFileEndsOnTheFirmwarePage) {
+  QTemporaryDir empty;
+  const FlashRun run = Run({"--simulate", "--yes"}, empty.path());
+  EXPECT_EQ(run.exitCode, 4);
+  EXPECT_EQ(run.Texts("status").back(), "Firmware file not found !");
+}
+
+TEST_F(FlashE2e, WithoutTerminalOrYesNothingIsChanged) {
+  const FlashRun run = Run({"--simulate"});
+  EXPECT_EQ(run.exitCode, 6);
+  EXPECT_EQ(run.EnteredSteps(), (std::vector<int>{0, 1, 2}));
+  EXPECT_EQ(run.Presses().back(), "cancel");
+  EXPECT_EQ(run.Device()["release"].toInt(), 0x0103);
+  EXPECT_EQ(run.Device()["mode"].toString(), "normal");
+}
+
+TEST_F(FlashE2e, DryRunStopsAtTheInformationPage) {
+  const FlashRun run = Run({"--simulate", "--dry-run", "--yes"});
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.EnteredSteps(), (std::vector<int>{0, 1, 2}));
+  EXPECT_TRUE(
+      run.Texts("message").back().startsWith("Kavori firmware information:\n\nFile: " + kDemoFile));
+  EXPECT_EQ(run.Device()["release"].toInt(), 0x0103);
+}
+
+TEST_F(FlashE2e, DeviceThatNeverComesBackEndsAfterTheWait) {
+  const FlashRun run = Run({"--simulate=replug=never", "--yes", "--wait", "1"});
+  EXPECT_EQ(run.exitCode, 5);
+  EXPECT_EQ(run.EnteredSteps(), (std::vector<int>{0, 1, 2, 3}));
+  EXPECT_EQ(run.Presses().back(), "finish");
+  EXPECT_EQ(run.Texts("question"), (std::vector<QString>{"Close and exit ?"}));
+}
+
+TEST_F(FlashE2e, TerminationWhileWaitingEndsThroughCancel) {
+  Start({"--simulate=replug=never", "--yes", "--wait", "60"});
+  WaitForStatus("Preparing device done, waiting for reconnect ...");
+  process.terminate();
+  const FlashRun run = Finish();
+  EXPECT_EQ(run.exitCode, 130);
+  EXPECT_EQ(run.Presses().back(), "cancel");
+}
+
+TEST_F(FlashE2e, TerminationIsRefusedWhileProgramming) {
+  // The latency stretches the download to seconds, so that the signal lands in the middle of it.
+  Start({"--simulate=pid=0x8105,latency-us=8000", "--yes"});
+  WaitForStatus("Programming, 2% completed.");
+  process.terminate();
+  const FlashRun run = Finish();
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_TRUE(run.stdErr.contains("the device is being programmed")) << run.stdErr.toStdString();
+  EXPECT_EQ(run.Device()["flash_sha256"].toString(), DemoSha256());
+}
+
+struct BadArguments {
+  const char* name;
+  QStringList arguments;
+};
+
+class FlashUsage : public ::testing::TestWithParam<BadArguments> {};
+
+TEST_P(FlashUsage, BadCommandLineExits64WithOneLine) {
+  QProcess process;
+  process.start(QStringLiteral(KAVORI_FLASH_PATH), GetParam().arguments);
+  ASSERT_TRUE(process.waitForFinished(kRunLimitMs));
+  EXPECT_EQ(process.exitCode(), 64);
+  EXPECT_TRUE(process.readAllStandardOutput().isEmpty());
+  const QByteArray err = process.readAllStandardError();
+  EXPECT_EQ(err.count('\n'), 1) << err.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Usage, FlashUsage,
+    ::testing::Values(BadArguments{"Unknown", {"--json", "--bogus"}},
+                      BadArguments{"TrailingGarbage", {"--simulate", "--wait", "12x"}},
+                      BadArguments{"SimulateOption", {"--simulate=nak=dance", "--json"}},
+                      BadArguments{"NoSuchDirectory", {"--simulate", "--dir", "/nonexistent/kf"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

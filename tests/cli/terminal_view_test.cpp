@@ -1,0 +1,70 @@
+#include "cli/terminal_view.hpp"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "device/flags.hpp"
+
+namespace kavori::cli {
+namespace {
+
+class TerminalViewTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    device::ResetFlagsForTests();
+    view.OnPageChange([this] { ++changes; });
+  }
+  void TearDown() override { device::ResetFlagsForTests(); }
+
+  std::ostringstream out;
+  std::ostringstream err;
+  std::unique_ptr<Reporter> reporter = MakeJsonReporter(out, err);
+  TerminalView view{*reporter};
+  int changes = 0;
+};
+
+TEST_F(TerminalViewTest, TracksThePageTheStepMachineLeaves) {
+  view.StepEntered(2);
+  view.EnableFinish(false);
+  view.EnableBack(false);
+  view.EnableNext(false);
+  view.EnableBack(true);
+  view.EnableFinish(true);
+  const Page page = view.CurrentPage();
+  EXPECT_EQ(page.enteredStep, 2);
+  EXPECT_FALSE(page.next);
+  EXPECT_TRUE(page.back);
+  EXPECT_TRUE(page.finish);
+  EXPECT_EQ(changes, 6);
+}
+
+TEST_F(TerminalViewTest, ReportsEveryCallInOrder) {
+  view.StepEntered(4);
+  view.Beep();
+  view.BringToFront();
+  view.SetMessage("Kavori device is now reconnected.\n\nTo continue, click 'Next'.");
+  view.SetStatus("Device is reconnected.");
+  view.EnableNext(true);
+  EXPECT_EQ(out.str(),
+            "{\"event\":\"enter\",\"step\":4}\n"
+            "{\"event\":\"beep\"}\n"
+            "{\"event\":\"foreground\"}\n"
+            "{\"event\":\"message\",\"text\":\"Kavori device is now reconnected.\\n\\nTo "
+            "continue, click 'Next'.\"}\n"
+            "{\"event\":\"status\",\"text\":\"Device is reconnected.\"}\n"
+            "{\"button\":\"next\",\"enabled\":true,\"event\":\"button\"}\n");
+}
+
+TEST_F(TerminalViewTest, AnswersFinishQuestionYesAndShowsStartupBox) {
+  EXPECT_TRUE(view.AskYesNo("Close and exit ?"));
+  view.ShowStartupMessage("No Kavori Device found.\nPlease connect one, and then try again.");
+  EXPECT_EQ(out.str(),
+            "{\"answer\":\"yes\",\"event\":\"question\",\"text\":\"Close and exit ?\"}\n"
+            "{\"event\":\"box\",\"text\":\"No Kavori Device found.\\nPlease connect one, and then "
+            "try again.\"}\n");
+  EXPECT_EQ(changes, 0);
+}
+
+}  // namespace
+}  // namespace kavori::cli
