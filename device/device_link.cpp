@@ -35,7 +35,7 @@ struct DeviceLinkState {
 // The wizard's order of steps already keeps the callers apart; the mutex makes that hold even
 // for a teardown that races a worker, at no cost on the paths that matter.
 std::mutex g_linkMutex;
-DeviceLinkState g_link;
+DeviceLinkState DeviceLink;
 
 bool IsNormalModeId(std::uint16_t id) { return id == 0x0005 || id == 0x000A || id == 0x000B; }
 bool IsLoaderModeId(std::uint16_t id) { return id == 0x8105 || id == 0x810A || id == 0x810B; }
@@ -62,15 +62,15 @@ void ReaderThread(std::stop_token stop, platform::HidHandle* handle, std::uint16
 }
 
 void ReleaseLinkLocked() {
-  if (g_link.reader.joinable()) {
-    g_link.reader.request_stop();
-    g_link.reader.join();
+  if (DeviceLink.reader.joinable()) {
+    DeviceLink.reader.request_stop();
+    DeviceLink.reader.join();
   }
-  g_link.deviceHandle.reset();
-  g_link.readHandle.reset();
-  if (g_link.lockHeld) {
-    g_link.services.lock->Release();
-    g_link.lockHeld = false;
+  DeviceLink.deviceHandle.reset();
+  DeviceLink.readHandle.reset();
+  if (DeviceLink.lockHeld) {
+    DeviceLink.services.lock->Release();
+    DeviceLink.lockHeld = false;
   }
 }
 
@@ -86,8 +86,8 @@ void ReadHidString(std::array<char, 256>& field, Query query) {
 }
 
 int FindDeviceLocked() {
-  g_link.deviceHandle.reset();
-  platform::HidBackend& hid = *g_link.services.hid;
+  DeviceLink.deviceHandle.reset();
+  platform::HidBackend& hid = *DeviceLink.services.hid;
   for (const std::string& path : hid.EnumerateInterfaces()) {
     std::unique_ptr<platform::HidHandle> handle = hid.Open(path);
     platform::HidAttributes attributes;
@@ -115,42 +115,42 @@ int FindDeviceLocked() {
     std::unique_ptr<platform::HidHandle> readHandle = hid.Open(path);
     if (!readHandle) continue;
 
-    g_link.inputReportLength = BoundedLength(lengths.input);
-    g_link.outputReportLength = BoundedLength(lengths.output);
-    g_link.deviceHandle = std::move(handle);
-    g_link.readHandle = std::move(readHandle);
+    DeviceLink.inputReportLength = BoundedLength(lengths.input);
+    DeviceLink.outputReportLength = BoundedLength(lengths.output);
+    DeviceLink.deviceHandle = std::move(handle);
+    DeviceLink.readHandle = std::move(readHandle);
     return kOk;
   }
   return kNoDevice;
 }
 
-bool IsOpenLocked() { return g_link.lockHeld; }
+bool IsOpenLocked() { return DeviceLink.lockHeld; }
 
 }  // namespace
 
 bool UsePlatform(const platform::Platform& services) {
   std::lock_guard guard(g_linkMutex);
   if (IsOpenLocked()) return false;
-  g_link.services = services;
+  DeviceLink.services = services;
   return true;
 }
 
 platform::Platform InstalledPlatform() {
   std::lock_guard guard(g_linkMutex);
-  return g_link.services;
+  return DeviceLink.services;
 }
 
 int OpenDeviceLink() {
   std::lock_guard guard(g_linkMutex);
-  if (g_link.services.lock == nullptr || g_link.services.hid == nullptr) return kNoDevice;
-  switch (g_link.services.lock->Acquire()) {
+  if (DeviceLink.services.lock == nullptr || DeviceLink.services.hid == nullptr) return kNoDevice;
+  switch (DeviceLink.services.lock->Acquire()) {
     case platform::LockResult::Acquired:
       break;
     case platform::LockResult::InUse:
     case platform::LockResult::Failed:
       return kDeviceInUse;
   }
-  g_link.lockHeld = true;
+  DeviceLink.lockHeld = true;
 
   ClearInputReport();
   InitCommandReport();
@@ -161,7 +161,7 @@ int OpenDeviceLink() {
     return r;
   }
   try {
-    g_link.reader = std::jthread(ReaderThread, g_link.readHandle.get(), g_link.inputReportLength);
+    DeviceLink.reader = std::jthread(ReaderThread, DeviceLink.readHandle.get(), DeviceLink.inputReportLength);
   } catch (const std::system_error&) {
     ReleaseLinkLocked();
     return kDeviceRefused;
@@ -177,7 +177,7 @@ int CloseDeviceLink() {
 
 int FindDevice() {
   std::lock_guard guard(g_linkMutex);
-  if (g_link.services.hid == nullptr) return kNoDevice;
+  if (DeviceLink.services.hid == nullptr) return kNoDevice;
   return FindDeviceLocked();
 }
 
@@ -197,25 +197,25 @@ bool IsDeviceLinkOpen() {
 
 std::uint16_t InputReportLength() {
   std::lock_guard guard(g_linkMutex);
-  return g_link.inputReportLength;
+  return DeviceLink.inputReportLength;
 }
 
 std::uint16_t OutputReportLength() {
   std::lock_guard guard(g_linkMutex);
-  return g_link.outputReportLength;
+  return DeviceLink.outputReportLength;
 }
 
 bool WriteOutputReport(const std::uint8_t* report, std::size_t length) {
   std::lock_guard guard(g_linkMutex);
-  if (!g_link.deviceHandle) return false;
-  return g_link.deviceHandle->Write(report, std::min(length, platform::kReportBufferSize));
+  if (!DeviceLink.deviceHandle) return false;
+  return DeviceLink.deviceHandle->Write(report, std::min(length, platform::kReportBufferSize));
 }
 
 void ResetDeviceLinkForTests() {
   std::lock_guard guard(g_linkMutex);
   ReleaseLinkLocked();
-  g_link.inputReportLength = 0;
-  g_link.outputReportLength = 0;
+  DeviceLink.inputReportLength = 0;
+  DeviceLink.outputReportLength = 0;
   DeviceInfo = DeviceInfoRecord{};
   CommandReport.fill(0);
   InputReport.fill(0);
