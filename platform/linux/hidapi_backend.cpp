@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <hidapi/hidapi.h>
 #include <linux/hidraw.h>
+#include <locale.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,9 +30,35 @@ std::mutex& HidapiMutex() {
   return mutex;
 }
 
+// hidapi turns the kernel's UTF-8 device strings into wide strings with mbstowcs, which follows
+// LC_CTYPE: in a process that never set its locale ("C") every non-ASCII string would come back
+// empty. Each call into hidapi therefore runs with a UTF-8 character type on its own thread.
+locale_t Utf8CharacterType() {
+  static const locale_t utf8 = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+  return utf8;
+}
+
+// One call into hidapi: serialised, and with UTF-8 string conversion.
+class HidapiCall {
+ public:
+  HidapiCall() : lock_(HidapiMutex()) {
+    if (Utf8CharacterType() != static_cast<locale_t>(0))
+      previous_ = ::uselocale(Utf8CharacterType());
+  }
+  ~HidapiCall() {
+    if (previous_ != static_cast<locale_t>(0)) ::uselocale(previous_);
+  }
+  HidapiCall(const HidapiCall&) = delete;
+  HidapiCall& operator=(const HidapiCall&) = delete;
+
+ private:
+  std::lock_guard<std::mutex> lock_;
+  locale_t previous_ = static_cast<locale_t>(0);
+};
+
 struct HidDeviceCloser {
   void operator()(hid_device* device) const {
-    const std::lock_guard lock(HidapiMutex());
+    const HidapiCall call;
     hid_close(device);
   }
 };
@@ -78,7 +105,7 @@ class HidapiHandle final : public HidHandle {
         deviceNumber_(DeviceNumber(path_)) {}
 
   bool GetAttributes(HidAttributes& out) override {
-    const std::lock_guard lock(HidapiMutex());
+    const HidapiCall call;
     const hid_device_info* info = hid_get_device_info(device_.get());
     if (info == nullptr) return false;
     out.vendorId = info->vendor_id;
@@ -139,7 +166,7 @@ class HidapiHandle final : public HidHandle {
     if (field == nullptr) return false;
     std::array<wchar_t, kHidStringFieldSize> text{};
     {
-      const std::lock_guard lock(HidapiMutex());
+      const HidapiCall call;
       if (query(device_.get(), text.data(), text.size()) != 0) return false;
     }
     const auto end = std::find(text.begin(), text.end(), L'\0');
@@ -165,14 +192,14 @@ class HidapiHandle final : public HidHandle {
 }  // namespace
 
 HidapiBackend::HidapiBackend() {
-  const std::lock_guard lock(HidapiMutex());
+  const HidapiCall call;
   initialised_ = hid_init() == 0;
 }
 
 std::vector<std::string> HidapiBackend::EnumerateInterfaces() {
   std::vector<std::string> paths;
   if (!initialised_) return paths;
-  const std::lock_guard lock(HidapiMutex());
+  const HidapiCall call;
   hid_device_info* list = hid_enumerate(0, 0);
   for (const hid_device_info* info = list; info != nullptr; info = info->next) {
     if (info->path != nullptr) paths.emplace_back(info->path);
@@ -187,7 +214,7 @@ std::unique_ptr<HidHandle> HidapiBackend::Open(const std::string& path) {
   if (!probe) return nullptr;
   HidDevicePtr device;
   {
-    const std::lock_guard lock(HidapiMutex());
+    const HidapiCall call;
     device.reset(hid_open_path(path.c_str()));
   }
   if (!device) return nullptr;

@@ -1,0 +1,213 @@
+// The device link end to end on the host's real services (hidapi, the socket lock, udev) against
+// a mocked Kavori: discovery, identity, commands and replies through the reader thread, unplug and
+// replug.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <array>
+#include <clocale>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "device/commands.hpp"
+#include "device/device_link.hpp"
+#include "device/flags.hpp"
+#include "device/programming_run.hpp"
+#include "device/results.hpp"
+#include "firmware/firmware_image.hpp"
+#include "firmware/image_builder.hpp"
+#include "hidraw/hidraw_fixture.hpp"
+
+namespace kavori::device {
+namespace {
+
+using DeviceLinkHidrawTest = testing::HostPlatformFixture;
+using Report = std::vector<std::uint8_t>;
+
+class StatusRecorder final : public RunObserver {
+ public:
+  void RunStatus(const std::string& text) override { texts.push_back(text); }
+  void RunFinished() override {}
+  std::vector<std::string> texts;
+};
+
+testing::MockIdentity Kavori(std::uint16_t productId, std::uint16_t release) {
+  testing::MockIdentity identity;
+  identity.productId = productId;
+  identity.release = release;
+  return identity;
+}
+
+// What the device sees of a command report: the 64 bytes after the report id.
+Report Seen(const std::array<std::uint8_t, 65>& report) {
+  return {report.begin() + 1, report.end()};
+}
+
+std::string Text(const std::array<char, 256>& field) { return field.data(); }
+
+// Sets the character type locale for one test: hidapi converts the device's UTF-8 strings with
+// mbstowcs, so the locale decides what it hands out.
+class CharacterLocale {
+ public:
+  explicit CharacterLocale(const char* name) : saved_(std::setlocale(LC_CTYPE, nullptr)) {
+    set_ = std::setlocale(LC_CTYPE, name) != nullptr;
+  }
+  ~CharacterLocale() { std::setlocale(LC_CTYPE, saved_.c_str()); }
+  CharacterLocale(const CharacterLocale&) = delete;
+  CharacterLocale& operator=(const CharacterLocale&) = delete;
+  bool Set() const { return set_; }
+
+ private:
+  const std::string saved_;
+  bool set_ = false;
+};
+
+testing::MockIdentity AccentedKavori() {
+  testing::MockIdentity identity = Kavori(0x8105, 0x0001);
+  identity.product = "Kavori Sabl\xC3\xA9";  // U+00E9 in UTF-8, as sysfs holds it
+  return identity;
+}
+
+TEST_F(DeviceLinkHidrawTest, LoaderDeviceTakesTheProgrammingCommandsAndDataBlocks) {
+  testing::MockHidrawDevice& device = Bed().Plug(Kavori(0x810B, 0x0102));
+  ASSERT_EQ(OpenDeviceLink(), kOk);
+  EXPECT_EQ(DeviceInfo.ProductId, 0x810B);
+  EXPECT_EQ(DeviceInfo.VersionWord, 0x810B0102u);
+  EXPECT_TRUE(LoaderMode);
+  EXPECT_EQ(Text(DeviceInfo.ProductString), "Kavori Sable");
+  EXPECT_EQ(Text(DeviceInfo.SerialString), "KAVSBL01234567890ABCDE");
+  EXPECT_EQ(InputReportLength(), 65);
+  EXPECT_EQ(OutputReportLength(), 65);
+  EXPECT_EQ(device.OpenClients(), 2)
+      << "the link keeps a query/write handle and a reader handle, nothing else";
+
+  ReplyEvent.Create();
+  ASSERT_EQ(SendEnterProgramming(), kOk);
+  EXPECT_EQ(WaitReply(), ReplyAck);
+
+  // The expected command report, kept the way the link keeps its own: each command overwrites
+  // only its fields.
+  std::array<std::uint8_t, 65> expected{};
+  expected[1] = 0x10;
+  expected[2] = 0x20;
+  expected[kReportCommand] = CmdEnterProgramming;
+  expected[kReportCount] = 1;
+  std::vector<Report> sent = {Seen(expected)};
+
+  // Three blocks: 56, 56 and 38 bytes; the last one keeps 18 bytes of the block before it.
+  const std::string path =
+      ::testing::TempDir() + "kavori-hidraw-" + std::to_string(::getpid()) + ".hex";
+  const firmware::ImageBuilder image = firmware::ImageBuilder().Magic().Size(150);
+  ASSERT_TRUE(image.WriteTo(path));
+  ASSERT_NE(firmware::LoadFirmwareFile(path.c_str()), -1);
+  ::unlink(path.c_str());
+  StatusRecorder status;
+  ASSERT_EQ(DownloadImage(status), kOk);
+  const std::vector<std::uint8_t> bytes = image.Build();
+  for (std::size_t offset = 0; offset < bytes.size(); offset += kBlockSize) {
+    const std::size_t n = std::min(kBlockSize, bytes.size() - offset);
+    expected[kReportCommand] = CmdDataBlock;
+    expected[kReportCount] = static_cast<std::uint8_t>(n);
+    expected[kReportAddressLow] = static_cast<std::uint8_t>(offset);
+    expected[kReportAddressHigh] = static_cast<std::uint8_t>(offset >> 8);
+    std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(offset), n,
+                expected.begin() + kReportData);
+    sent.push_back(Seen(expected));
+  }
+
+  EXPECT_EQ(SendBurnFlash(), kOk);
+  EXPECT_EQ(SendVerify(), kOk);
+  for (const std::uint8_t command : {CmdBurnFlash, CmdVerify}) {
+    expected[kReportCommand] = command;
+    expected[kReportCount] = 0;
+    expected[kReportAddressLow] = 0;
+    expected[kReportAddressHigh] = 0;
+    expected[kReportData] = 0x00;
+    sent.push_back(Seen(expected));
+  }
+
+  ASSERT_TRUE(device.WaitForReceived(sent.size(), testing::kSettle));
+  const std::vector<Report> received = device.Received();
+  ASSERT_EQ(received.size(), sent.size());
+  for (std::size_t i = 0; i < sent.size(); ++i) {
+    EXPECT_EQ(received[i], sent[i])
+        << "report " << i << " (command 0x" << std::hex << int{sent[i][2]} << ")";
+  }
+
+  EXPECT_EQ(CloseDeviceLink(), kOk);
+  EXPECT_EQ(device.OpenClients(), 0) << "handles survived CloseDeviceLink";
+  platform::host::AbstractSocketLock again(LockName());
+  EXPECT_EQ(again.Acquire(), platform::LockResult::Acquired) << "the link kept the in-use lock";
+}
+
+TEST_F(DeviceLinkHidrawTest, CloseReturnsWhileTheReaderWaitsOnASilentDevice) {
+  testing::MockHidrawDevice& device = Bed().Plug(Kavori(0x0005, 0x0110));
+  ASSERT_EQ(OpenDeviceLink(), kOk);
+  EXPECT_FALSE(LoaderMode);
+  EXPECT_EQ(DeviceInfo.VersionWord, 0x00050110u);
+
+  // A device in normal mode takes the prepare report and answers nothing.
+  ASSERT_EQ(SendPrepare(), kOk);
+  ASSERT_TRUE(device.WaitForReceived(1, testing::kSettle));
+  Report prepare(64, 0x00);
+  prepare[0] = 0x10;
+  prepare[1] = 0x20;
+  prepare[2] = CmdPrepare;
+  EXPECT_EQ(device.Received().at(0), prepare);
+
+  // A hang here is caught by the test's time-out.
+  EXPECT_EQ(CloseDeviceLink(), kOk);
+  EXPECT_FALSE(IsDeviceLinkOpen());
+  EXPECT_EQ(device.OpenClients(), 0) << "handles survived CloseDeviceLink";
+}
+
+TEST_F(DeviceLinkHidrawTest, UnplugTimesTheCommandOutAndTheLoaderDeviceIsFoundAfterReplug) {
+  testing::MockHidrawDevice& normal = Bed().Plug(Kavori(0x0005, 0x0110));
+  ASSERT_EQ(OpenDeviceLink(), kOk);
+  ReplyTimeoutMs = 200;
+  ReplyEvent.Create();
+
+  normal.Unplug();
+  EXPECT_EQ(SendPrepare(), kNotWritten) << "a write to an unplugged device must fail";
+  ASSERT_EQ(SendEnterProgramming(), kOk);
+  EXPECT_EQ(WaitReply(), ReplyNone);
+  EXPECT_EQ(CloseDeviceLink(), kOk);
+  EXPECT_FALSE(IsDeviceLinkOpen());
+
+  testing::MockHidrawDevice& loader = Bed().Plug(Kavori(0x8105, 0x0001));
+  // The closed link freed the node's number, so the new device takes the same node name with
+  // another device number: nothing of the old device may be mistaken for it.
+  ASSERT_EQ(loader.Node(), normal.Node());
+  ASSERT_EQ(OpenDeviceLink(), kOk);
+  EXPECT_TRUE(LoaderMode);
+  EXPECT_EQ(DeviceInfo.ProductId, 0x8105);
+  EXPECT_EQ(DeviceInfo.VersionWord, 0x81050001u);
+  ReplyTimeoutMs = 2000;
+  ASSERT_EQ(SendEnterProgramming(), kOk);
+  EXPECT_EQ(WaitReply(), ReplyAck) << "the reopened link must reach the replugged device";
+  EXPECT_EQ(loader.Received().size(), 1u);
+  EXPECT_EQ(CloseDeviceLink(), kOk);
+}
+
+TEST_F(DeviceLinkHidrawTest, AccentedProductStringNarrowsToItsLatin1Byte) {
+  const CharacterLocale utf8("C.UTF-8");
+  ASSERT_TRUE(utf8.Set()) << "no C.UTF-8 locale here";
+  Bed().Plug(AccentedKavori());
+  ASSERT_EQ(OpenDeviceLink(), kOk);
+  EXPECT_EQ(Text(DeviceInfo.ProductString), "Kavori Sabl\xE9");
+}
+
+// A process that never sets its locale runs in "C", and Qt keeps LC_CTYPE as the environment
+// gives it: with LANG unset or C this is the tool's own situation.
+TEST_F(DeviceLinkHidrawTest, AccentedProductStringSurvivesTheCLocale) {
+  const CharacterLocale plain("C");
+  ASSERT_TRUE(plain.Set());
+  Bed().Plug(AccentedKavori());
+  ASSERT_EQ(OpenDeviceLink(), kOk);
+  EXPECT_EQ(Text(DeviceInfo.ProductString), "Kavori Sabl\xE9")
+      << "the device's name was lost: the query reported success with an empty string";
+}
+
+}  // namespace
+}  // namespace kavori::device
