@@ -29,16 +29,18 @@ bool ReplyEventSlot::Exists() const {
   return exists_;
 }
 
-void ReplyEventSlot::Signal() {
+void ReplyEventSlot::StoreAndSignal(std::uint8_t code) {
   std::lock_guard guard(mutex_);
+  ReplyCode.store(code);
   if (!exists_) return;
   signalled_ = true;
   cv_.notify_all();
 }
 
-void ReplyEventSlot::Reset() {
+std::uint8_t ReplyEventSlot::TakeReply() {
   std::lock_guard guard(mutex_);
   signalled_ = false;
+  return ReplyCode.exchange(0);
 }
 
 bool ReplyEventSlot::Wait(unsigned timeoutMs) {
@@ -106,9 +108,7 @@ int SendPrepare() {
 
 unsigned WaitReply() {
   if (!ReplyEvent.Wait(ReplyTimeoutMs.load())) return ReplyNone;
-  const std::uint8_t code = ReplyCode.exchange(0);
-  ReplyEvent.Reset();
-  return code;
+  return ReplyEvent.TakeReply();
 }
 
 }  // namespace kavori::device

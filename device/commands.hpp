@@ -47,8 +47,12 @@ class ReplyEventSlot {
   void Create();  // exists, not signalled
   void Close();   // no longer exists
   bool Exists() const;
-  void Signal();  // dropped when it does not exist
-  void Reset();
+  // The reader's hand-over: stores `code` in ReplyCode, then signals (a signal is dropped while
+  // the event does not exist). Both happen under the event's lock, so a reply stored before
+  // Create() can never signal the new event.
+  void StoreAndSignal(std::uint8_t code);
+  // Takes the stored code, clears it and resets the event, in one step against the reader.
+  std::uint8_t TakeReply();
   // True when signalled within timeoutMs; false on time-out or when it does not exist.
   bool Wait(unsigned timeoutMs);
 

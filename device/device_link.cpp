@@ -52,8 +52,7 @@ void ReaderThread(std::stop_token stop, platform::HidHandle* handle, std::uint16
   while (!stop.stop_requested()) {
     const platform::ReadResult r = handle->Read(InputReport.data(), length, kReaderPollMs);
     if (r.status == platform::ReadStatus::Data) {
-      ReplyCode.store(InputReport[1]);
-      ReplyEvent.Signal();
+      ReplyEvent.StoreAndSignal(InputReport[1]);
     } else if (r.status != platform::ReadStatus::Timeout) {
       std::unique_lock lock(idleMutex);
       idle.wait_for(lock, stop, std::chrono::milliseconds(kReaderPollMs), [] { return false; });
@@ -161,7 +160,8 @@ int OpenDeviceLink() {
     return r;
   }
   try {
-    DeviceLink.reader = std::jthread(ReaderThread, DeviceLink.readHandle.get(), DeviceLink.inputReportLength);
+    DeviceLink.reader =
+        std::jthread(ReaderThread, DeviceLink.readHandle.get(), DeviceLink.inputReportLength);
   } catch (const std::system_error&) {
     ReleaseLinkLocked();
     return kDeviceRefused;
