@@ -7,12 +7,10 @@
 #include <memory>
 #include <string>
 
-#include "device/commands.hpp"
 #include "device/device_link.hpp"
-#include "device/flags.hpp"
-#include "firmware/firmware_image.hpp"
 #include "platform/pause.hpp"
 #include "sim/simulated_world.hpp"
+#include "support/device_state.hpp"
 #include "support/scratch_dir.hpp"
 
 namespace kavori::testing {
@@ -22,18 +20,11 @@ class SimFixture : public ::testing::Test {
   void SetUp() override {
     // The product's fixed pauses (1500, 2500, 500 ms) shrink a hundredfold in tests.
     platform::SetPauseScaleForTests(0.01);
-    device::ResetDeviceLinkForTests();
-    device::ResetFlagsForTests();
-    device::ReplyTimeoutMs = 2000;
+    ResetDeviceStateForTest();
   }
 
   void TearDown() override {
-    device::ReplyEvent.Close();
-    device::ResetDeviceLinkForTests();
-    device::ResetFlagsForTests();
-    firmware::UnloadFirmwareFile();
-    device::ReplyTimeoutMs = 30000;
-    ASSERT_TRUE(device::UsePlatform({}));
+    ASSERT_TRUE(RestoreDeviceState());
     world_.reset();
   }
 

@@ -9,14 +9,12 @@
 #include <memory>
 #include <string>
 
-#include "device/commands.hpp"
 #include "device/device_link.hpp"
-#include "device/flags.hpp"
-#include "firmware/firmware_image.hpp"
 #include "hidraw/mock_hidraw.hpp"
 #include "platform/linux/hidapi_backend.hpp"
 #include "platform/linux/socket_lock.hpp"
 #include "platform/linux/udev_instances.hpp"
+#include "support/device_state.hpp"
 
 namespace kavori::testing {
 
@@ -48,19 +46,12 @@ class HostPlatformFixture : public HidrawFixture {
   void SetUp() override {
     HidrawFixture::SetUp();
     if (IsSkipped()) return;
-    device::ResetDeviceLinkForTests();
-    device::ResetFlagsForTests();
-    device::ReplyTimeoutMs = 2000;
+    ResetDeviceStateForTest();
     ASSERT_TRUE(device::UsePlatform({&hid_, &lock_, &instances_}));
   }
 
   void TearDown() override {
-    device::ReplyEvent.Close();
-    device::ResetDeviceLinkForTests();
-    device::ResetFlagsForTests();
-    firmware::UnloadFirmwareFile();
-    device::ReplyTimeoutMs = 30000;
-    EXPECT_TRUE(device::UsePlatform({}));
+    EXPECT_TRUE(RestoreDeviceState());
     HidrawFixture::TearDown();
   }
 
