@@ -28,6 +28,7 @@ Driver::Driver(wizard::Wizard& wizard, TerminalView& view, Reporter& reporter,
 }
 
 void Driver::Begin() {
+  if (ended_) return;  // a signal that was pending at start has ended the tool already
   if (!wizard_.Start()) Quit(kExitDeviceCount);
 }
 

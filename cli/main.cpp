@@ -61,7 +61,9 @@ int Run(const cli::CliOptions& options, const std::string& directory,
   cli::DriverSettings settings;
   settings.dryRun = options.dryRun;
   settings.yes = options.yes;
-  settings.interactive = stdoutTerminal && platform::host::IsTerminal(0);
+  // The question goes where the person reads: stdout, or stderr while stdout carries JSON.
+  settings.interactive = platform::host::IsTerminal(0) &&
+                         (options.json ? platform::host::IsTerminal(2) : stdoutTerminal);
   settings.waitSeconds = options.waitSeconds;
   cli::Driver driver(wizard, view, *reporter, settings);
 

@@ -23,13 +23,13 @@ namespace {
 constexpr int kReaderPollMs = 20;
 
 struct DeviceLinkState {
-  platform::Platform services;
-  bool lockHeld = false;
-  std::unique_ptr<platform::HidHandle> deviceHandle;  // queries and every output report
-  std::unique_ptr<platform::HidHandle> readHandle;    // the reader thread's own handle
-  std::jthread reader;
-  std::uint16_t inputReportLength = 0;
-  std::uint16_t outputReportLength = 0;
+  platform::Platform Services;
+  bool LockHeld = false;
+  std::unique_ptr<platform::HidHandle> DeviceHandle;  // queries and every output report
+  std::unique_ptr<platform::HidHandle> ReadHandle;    // the reader thread's own handle
+  std::jthread ReaderHandle;  // the reader thread, running exactly while the link is open
+  std::uint16_t InputReportLength = 0;
+  std::uint16_t OutputReportLength = 0;
 };
 
 // The wizard's order of steps already keeps the callers apart; the mutex makes that hold even
@@ -61,15 +61,15 @@ void ReaderThread(std::stop_token stop, platform::HidHandle* handle, std::uint16
 }
 
 void ReleaseLinkLocked() {
-  if (DeviceLink.reader.joinable()) {
-    DeviceLink.reader.request_stop();
-    DeviceLink.reader.join();
+  if (DeviceLink.ReaderHandle.joinable()) {
+    DeviceLink.ReaderHandle.request_stop();
+    DeviceLink.ReaderHandle.join();
   }
-  DeviceLink.deviceHandle.reset();
-  DeviceLink.readHandle.reset();
-  if (DeviceLink.lockHeld) {
-    DeviceLink.services.lock->Release();
-    DeviceLink.lockHeld = false;
+  DeviceLink.DeviceHandle.reset();
+  DeviceLink.ReadHandle.reset();
+  if (DeviceLink.LockHeld) {
+    DeviceLink.Services.lock->Release();
+    DeviceLink.LockHeld = false;
   }
 }
 
@@ -84,9 +84,10 @@ void ReadHidString(std::array<char, 256>& field, Query query) {
   NarrowHidString(field);
 }
 
-int FindDeviceLocked() {
-  DeviceLink.deviceHandle.reset();
-  platform::HidBackend& hid = *DeviceLink.services.hid;
+// Used by OpenDeviceLink with the lock just taken: 0 (accepted and opened), -20, or -22.
+int FindDevice() {
+  DeviceLink.DeviceHandle.reset();
+  platform::HidBackend& hid = *DeviceLink.Services.hid;
   for (const std::string& path : hid.EnumerateInterfaces()) {
     std::unique_ptr<platform::HidHandle> handle = hid.Open(path);
     platform::HidAttributes attributes;
@@ -94,12 +95,25 @@ int FindDeviceLocked() {
     const std::uint16_t id = attributes.productId;
     if (attributes.vendorId != kVendorId || !(IsNormalModeId(id) || IsLoaderModeId(id))) continue;
 
-    DeviceInfo.ProductId = id;
-    DeviceInfo.VersionWord = (static_cast<std::uint32_t>(id) << 16) | attributes.releaseNumber;
-    LoaderMode = false;
-    if (IsNormalModeId(id) && WatchingReconnect) return kDeviceRefused;
-    if (IsLoaderModeId(id)) LoaderMode = true;
+    const std::uint32_t versionWord =
+        (static_cast<std::uint32_t>(id) << 16) | attributes.releaseNumber;
+    if (IsNormalModeId(id) && WatchingReconnect) {
+      DeviceInfo.ProductId = id;
+      DeviceInfo.VersionWord = versionWord;
+      LoaderMode = false;
+      return kDeviceRefused;
+    }
 
+    // Without report lengths or a second handle the device cannot be driven: pass it over like
+    // an interface that cannot be opened, leaving DeviceInfo to the device actually accepted.
+    platform::HidReportLengths lengths;
+    if (!handle->GetReportLengths(lengths)) continue;
+    std::unique_ptr<platform::HidHandle> readHandle = hid.Open(path);
+    if (!readHandle) continue;
+
+    DeviceInfo.ProductId = id;
+    DeviceInfo.VersionWord = versionWord;
+    LoaderMode = IsLoaderModeId(id);
     ReadHidString(DeviceInfo.SerialString, [&](std::uint8_t* field, std::size_t length) {
       return handle->GetSerialNumberString(field, length);
     });
@@ -107,61 +121,54 @@ int FindDeviceLocked() {
       return handle->GetProductString(field, length);
     });
 
-    // Without report lengths or a second handle the device cannot be driven: pass it over like
-    // an interface that cannot be opened.
-    platform::HidReportLengths lengths;
-    if (!handle->GetReportLengths(lengths)) continue;
-    std::unique_ptr<platform::HidHandle> readHandle = hid.Open(path);
-    if (!readHandle) continue;
-
-    DeviceLink.inputReportLength = BoundedLength(lengths.input);
-    DeviceLink.outputReportLength = BoundedLength(lengths.output);
-    DeviceLink.deviceHandle = std::move(handle);
-    DeviceLink.readHandle = std::move(readHandle);
+    DeviceLink.InputReportLength = BoundedLength(lengths.input);
+    DeviceLink.OutputReportLength = BoundedLength(lengths.output);
+    DeviceLink.DeviceHandle = std::move(handle);
+    DeviceLink.ReadHandle = std::move(readHandle);
     return kOk;
   }
   return kNoDevice;
 }
 
-bool IsOpenLocked() { return DeviceLink.lockHeld; }
+bool IsOpenLocked() { return DeviceLink.LockHeld; }
 
 }  // namespace
 
 bool UsePlatform(const platform::Platform& services) {
   std::lock_guard guard(g_linkMutex);
   if (IsOpenLocked()) return false;
-  DeviceLink.services = services;
+  DeviceLink.Services = services;
   return true;
 }
 
 platform::Platform InstalledPlatform() {
   std::lock_guard guard(g_linkMutex);
-  return DeviceLink.services;
+  return DeviceLink.Services;
 }
 
 int OpenDeviceLink() {
   std::lock_guard guard(g_linkMutex);
-  if (DeviceLink.services.lock == nullptr || DeviceLink.services.hid == nullptr) return kNoDevice;
-  switch (DeviceLink.services.lock->Acquire()) {
+  if (DeviceLink.Services.lock == nullptr || DeviceLink.Services.hid == nullptr) return kNoDevice;
+  switch (DeviceLink.Services.lock->Acquire()) {
     case platform::LockResult::Acquired:
       break;
     case platform::LockResult::InUse:
     case platform::LockResult::Failed:
       return kDeviceInUse;
   }
-  DeviceLink.lockHeld = true;
+  DeviceLink.LockHeld = true;
 
   ClearInputReport();
   InitCommandReport();
 
-  const int r = FindDeviceLocked();
+  const int r = FindDevice();
   if (r != kOk) {
     ReleaseLinkLocked();
     return r;
   }
   try {
-    DeviceLink.reader =
-        std::jthread(ReaderThread, DeviceLink.readHandle.get(), DeviceLink.inputReportLength);
+    DeviceLink.ReaderHandle =
+        std::jthread(ReaderThread, DeviceLink.ReadHandle.get(), DeviceLink.InputReportLength);
   } catch (const std::system_error&) {
     ReleaseLinkLocked();
     return kDeviceRefused;
@@ -173,12 +180,6 @@ int CloseDeviceLink() {
   std::lock_guard guard(g_linkMutex);
   ReleaseLinkLocked();
   return kOk;
-}
-
-int FindDevice() {
-  std::lock_guard guard(g_linkMutex);
-  if (DeviceLink.services.hid == nullptr) return kNoDevice;
-  return FindDeviceLocked();
 }
 
 void NarrowHidString(std::array<char, 256>& field) {
@@ -197,25 +198,25 @@ bool IsDeviceLinkOpen() {
 
 std::uint16_t InputReportLength() {
   std::lock_guard guard(g_linkMutex);
-  return DeviceLink.inputReportLength;
+  return DeviceLink.InputReportLength;
 }
 
 std::uint16_t OutputReportLength() {
   std::lock_guard guard(g_linkMutex);
-  return DeviceLink.outputReportLength;
+  return DeviceLink.OutputReportLength;
 }
 
 bool WriteOutputReport(const std::uint8_t* report, std::size_t length) {
   std::lock_guard guard(g_linkMutex);
-  if (!DeviceLink.deviceHandle) return false;
-  return DeviceLink.deviceHandle->Write(report, std::min(length, platform::kReportBufferSize));
+  if (!DeviceLink.DeviceHandle) return false;
+  return DeviceLink.DeviceHandle->Write(report, std::min(length, platform::kReportBufferSize));
 }
 
 void ResetDeviceLinkForTests() {
   std::lock_guard guard(g_linkMutex);
   ReleaseLinkLocked();
-  DeviceLink.inputReportLength = 0;
-  DeviceLink.outputReportLength = 0;
+  DeviceLink.InputReportLength = 0;
+  DeviceLink.OutputReportLength = 0;
   DeviceInfo = DeviceInfoRecord{};
   CommandReport.fill(0);
   InputReport.fill(0);

@@ -2,9 +2,10 @@
 // for queries and writes, one for the reader thread), its identity and the reader thread that
 // hands every input report's reply code to whoever waits for it.
 //
-// Thread contract: OpenDeviceLink and CloseDeviceLink are called by one thread at a time (the
-// wizard's order of steps keeps the UI thread, the reconnect watcher and the programming run
-// apart). The reader thread touches only its own handle, InputReport, ReplyCode and ReplyEvent.
+// Thread contract: the wizard's order of steps keeps the UI thread, the reconnect watcher and the
+// programming run apart; the link's operations are serialised all the same, so that a teardown
+// racing a worker stays safe. The reader thread touches only its own handle, InputReport,
+// ReplyCode and ReplyEvent.
 #pragma once
 
 #include <array>
@@ -19,20 +20,19 @@ namespace kavori::device {
 extern DeviceInfoRecord DeviceInfo;
 
 // Installs the operating-system services (real or simulated). Refused (false) while a link is
-// open, so the services cannot change under an open link.
+// open, so the services cannot change under an open link. The services must outlive every use
+// of the link: close it (or tear the wizard down) before destroying them.
 bool UsePlatform(const platform::Platform& services);
 // The services installed now (empty pointers before UsePlatform).
 platform::Platform InstalledPlatform();
 
 // Takes the in-use lock, finds and opens the device, fills DeviceInfo and starts the reader.
-// 0, or -4 (lock held, by this process too), -5, -20 (no acceptable device), -22 (normal-mode
+// 0, or -4 (lock held, by this process too), -20 (no acceptable device), -22 (normal-mode
 // device while WatchingReconnect is set, or the reader could not start). A failure holds nothing.
 int OpenDeviceLink();
 // Stops and joins the reader, closes both handles and releases the lock. Always 0; harmless when
 // nothing is open. Returns promptly even while a read is pending on a silent device.
 int CloseDeviceLink();
-// Used by OpenDeviceLink: 0 (accepted and opened), -20, or -22.
-int FindDevice();
 // Narrows in place the UTF-16LE string a HID string query wrote into a 256-byte field.
 void NarrowHidString(std::array<char, 256>& field);
 

@@ -52,8 +52,8 @@ const char* RunSteps(RunObserver& observer) {
 }  // namespace
 
 int ProgressPercent(std::uint32_t offset, std::uint32_t size) {
-  // Kept in double precision as the device's original tool computed it: the rounding makes
-  // 29, 57 and 58 come out one lower than the exact integer formula would.
+  // Double precision on purpose: its rounding shows 29, 57 and 58 where the exact quotient is
+  // that whole number, one lower than the integer formula, and those are the values to show.
   const double t = (static_cast<double>(offset + 1ULL) / static_cast<double>(size + 1ULL)) * -100.0;
   return 1 - static_cast<int>(t);
 }

@@ -12,7 +12,9 @@
 namespace kavori::platform {
 
 std::unique_ptr<ExclusiveFile> ExclusiveFile::Open(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  // Non-blocking, so that a FIFO or a device node under a firmware name cannot hang the open;
+  // only regular files are kept, and for them the flag changes nothing.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) return nullptr;
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -41,11 +43,17 @@ std::optional<std::vector<std::string>> ListDirectory(const std::string& directo
   DIR* dir = ::opendir(directory.c_str());
   if (dir == nullptr) return std::nullopt;
   std::vector<std::string> names;
-  while (const dirent* entry = ::readdir(dir)) {
+  // A listing cut short by an error would change which entry comes last: report it whole or not.
+  for (;;) {
+    errno = 0;
+    const dirent* entry = ::readdir(dir);
+    if (entry == nullptr) break;
     if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
     names.emplace_back(entry->d_name);
   }
+  const bool complete = errno == 0;
   ::closedir(dir);
+  if (!complete) return std::nullopt;
   return names;
 }
 

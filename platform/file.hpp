@@ -14,7 +14,8 @@ namespace kavori::platform {
 // object lives, so that a second open of the same file through this class fails meanwhile.
 class ExclusiveFile {
  public:
-  // nullptr when the path cannot be opened, is not a regular file, or is locked already.
+  // nullptr when the path cannot be opened, is not a regular file, or is locked already. Never
+  // blocks, also not on a FIFO.
   static std::unique_ptr<ExclusiveFile> Open(const std::string& path);
   ~ExclusiveFile();
   ExclusiveFile(const ExclusiveFile&) = delete;
@@ -32,7 +33,7 @@ class ExclusiveFile {
 };
 
 // Names of the entries of a directory (without "." and ".."), in no particular order; nullopt
-// when the directory cannot be read.
+// when the directory cannot be read whole.
 std::optional<std::vector<std::string>> ListDirectory(const std::string& directory);
 
 }  // namespace kavori::platform

@@ -111,7 +111,7 @@ bool Wizard::OnFinish() {
   return true;
 }
 
-bool Wizard::OnOk() { return !device::ProgrammingActive; }
+bool Wizard::OnOK() { return !device::ProgrammingActive; }
 
 bool Wizard::OnCancel() { return !device::ProgrammingActive; }
 
@@ -189,7 +189,6 @@ void Wizard::EnterDeviceSearch() {
 void Wizard::EnterFirmwareSearch() {
   using firmware::FirmwareSearchResult;
   view_.SetStatus("Searching a Kavori firmware file ...");
-  firmware::UnloadFirmwareFile();
   switch (firmware::SelectFirmware(firmwareDirectory_, device::DeviceInfo, info_)) {
     case FirmwareSearchResult::NoFile:
       view_.SetStatus("Firmware file not found !");

@@ -2,8 +2,9 @@
 // texts and button states), the start-up device check, Next, Back, Finish, the OK/Cancel guard
 // and the teardown. It owns no widget: it drives a WizardView.
 //
-// Thread contract: every member function runs on the UI thread. The programming run and the
-// reconnect watcher report through the UiPoster; their reports reach a closed wizard never.
+// Thread contract: every public member function runs on the UI thread. The programming run and
+// the reconnect watcher call the private observer functions on their own threads; those only
+// post to the UI thread through the UiPoster, and nothing posted reaches a torn-down wizard.
 #pragma once
 
 #include <cstdint>
@@ -39,14 +40,13 @@ class Wizard : private device::RunObserver, private device::WatcherObserver {
   // True when the wizard ends now (the caller then calls Teardown); false when the user said No.
   bool OnFinish();
   // The dialog's OK and Cancel paths: true when the wizard may end now, false while programming.
-  bool OnOk();
+  bool OnOK();
   bool OnCancel();
   // Stops the workers, then closes the link and releases the image. Idempotent; also run by the
   // destructor. After it, nothing a worker posted reaches the view.
   void Teardown();
 
   std::uint8_t WizardStep() const { return step_; }
-  const firmware::FirmwareInfo& Info() const { return info_; }
 
  private:
   void RunStatus(const std::string& text) override;

@@ -1,5 +1,6 @@
 // Choosing the firmware file that suits the connected device.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -169,8 +170,11 @@ TEST_F(SelectFirmwareTest, ImageLeftLoadedByTheCallerIsReleased) {
   EXPECT_EQ(info_.fileName, "a.hex");
 }
 
-TEST_F(SelectFirmwareTest, DirectoryNamedLikeAnImageIsNotLoadable) {
+// Entries that are no regular files are not loadable; a FIFO must not hang the search in open.
+TEST_F(SelectFirmwareTest, DirectoryOrFifoNamedLikeAnImageIsNotLoadable) {
   std::filesystem::create_directory(dir_.File("x.hex"));
+  EXPECT_EQ(Select(), FirmwareSearchResult::InvalidFile);
+  ASSERT_EQ(::mkfifo(dir_.File("y.hex").c_str(), 0600), 0);
   EXPECT_EQ(Select(), FirmwareSearchResult::InvalidFile);
 
   std::filesystem::create_directory(dir_.File("a.hex"));
