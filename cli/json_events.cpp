@@ -1,5 +1,6 @@
 #include "cli/json_events.hpp"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 
 #include "cli/text.hpp"
@@ -34,31 +35,38 @@ QString PressName(Press button) {
 
 }  // namespace
 
-QByteArray JsonLine(const QJsonObject& event) {
-  return QJsonDocument(event).toJson(QJsonDocument::Compact) + '\n';
+QByteArray JsonLine(const JsonEvent& event) {
+  QByteArray line = "{";
+  for (const auto& [key, value] : event) {
+    if (line.size() > 1) line += ',';
+    // Qt writes a lone value only inside an array: write [value] and keep what is inside.
+    const QByteArray array = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+    line += '"' + QByteArray(key) + "\":" + array.mid(1, array.size() - 2);
+  }
+  return line + "}\n";
 }
 
-QJsonObject EnterEvent(unsigned step) {
+JsonEvent EnterEvent(unsigned step) {
   return {{"event", "enter"}, {"step", static_cast<qint64>(step)}};
 }
 
-QJsonObject TextEvent(const char* event, const std::string& text) {
+JsonEvent TextEvent(const char* event, const std::string& text) {
   return {{"event", QString::fromLatin1(event)}, {"text", DecodeText(text)}};
 }
 
-QJsonObject ButtonEvent(Button button, bool enabled) {
+JsonEvent ButtonEvent(Button button, bool enabled) {
   return {{"event", "button"}, {"button", ButtonName(button)}, {"enabled", enabled}};
 }
 
-QJsonObject BareEvent(const char* event) { return {{"event", QString::fromLatin1(event)}}; }
+JsonEvent BareEvent(const char* event) { return {{"event", QString::fromLatin1(event)}}; }
 
-QJsonObject QuestionEvent(const std::string& text, bool answer) {
+JsonEvent QuestionEvent(const std::string& text, bool answer) {
   return {{"event", "question"}, {"text", DecodeText(text)}, {"answer", answer ? "yes" : "no"}};
 }
 
-QJsonObject PressEvent(Press button) { return {{"event", "press"}, {"button", PressName(button)}}; }
+JsonEvent PressEvent(Press button) { return {{"event", "press"}, {"button", PressName(button)}}; }
 
-QJsonObject DeviceEvent(const std::optional<DeviceReport>& device) {
+JsonEvent DeviceEvent(const std::optional<DeviceReport>& device) {
   if (!device) return {{"event", "device"}, {"present", false}};
   return {{"event", "device"},
           {"present", device->present},
@@ -68,6 +76,6 @@ QJsonObject DeviceEvent(const std::optional<DeviceReport>& device) {
           {"flash_sha256", QString::fromStdString(device->flashSha256)}};
 }
 
-QJsonObject ExitEvent(int code) { return {{"event", "exit"}, {"code", code}}; }
+JsonEvent ExitEvent(int code) { return {{"event", "exit"}, {"code", code}}; }
 
 }  // namespace kavori::cli

@@ -2,10 +2,12 @@
 #pragma once
 
 #include <QByteArray>
-#include <QJsonObject>
+#include <QJsonValue>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace kavori::cli {
 
@@ -22,19 +24,23 @@ struct DeviceReport {
   std::string flashSha256;  // lower-case hex of SHA-256 over the flash bytes
 };
 
-// The object as one line, '\n' included.
-QByteArray JsonLine(const QJsonObject& event);
+// An event's fields in the order they are written, "event" first, so that the lines read the
+// same to a person as to a parser.
+using JsonEvent = std::vector<std::pair<const char*, QJsonValue>>;
 
-QJsonObject EnterEvent(unsigned step);
+// The event as one compact JSON object on one line, '\n' included.
+QByteArray JsonLine(const JsonEvent& event);
+
+JsonEvent EnterEvent(unsigned step);
 // "status", "message" or "box" with the wizard's text.
-QJsonObject TextEvent(const char* event, const std::string& text);
-QJsonObject ButtonEvent(Button button, bool enabled);
+JsonEvent TextEvent(const char* event, const std::string& text);
+JsonEvent ButtonEvent(Button button, bool enabled);
 // An event without fields: "beep", "foreground".
-QJsonObject BareEvent(const char* event);
-QJsonObject QuestionEvent(const std::string& text, bool answer);
-QJsonObject PressEvent(Press button);
+JsonEvent BareEvent(const char* event);
+JsonEvent QuestionEvent(const std::string& text, bool answer);
+JsonEvent PressEvent(Press button);
 // Without a device (the world has none) only "present": false.
-QJsonObject DeviceEvent(const std::optional<DeviceReport>& device);
-QJsonObject ExitEvent(int code);
+JsonEvent DeviceEvent(const std::optional<DeviceReport>& device);
+JsonEvent ExitEvent(int code);
 
 }  // namespace kavori::cli

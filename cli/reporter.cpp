@@ -146,7 +146,7 @@ class JsonReporter final : public Reporter {
   void Exit(int code) override { Emit(ExitEvent(code)); }
 
  private:
-  void Emit(const QJsonObject& event) {
+  void Emit(const JsonEvent& event) {
     const QByteArray line = JsonLine(event);
     out_.write(line.constData(), line.size());
     out_.flush();

@@ -10,19 +10,19 @@
 namespace kavori::cli {
 namespace {
 
-std::string Line(const QJsonObject& event) { return JsonLine(event).toStdString(); }
+std::string Line(const JsonEvent& event) { return JsonLine(event).toStdString(); }
 
-TEST(JsonEvents, OneCompactObjectPerLine) {
+TEST(JsonEvents, OneCompactObjectPerLineWithTheEventFirst) {
   EXPECT_EQ(Line(EnterEvent(3)), "{\"event\":\"enter\",\"step\":3}\n");
   EXPECT_EQ(Line(TextEvent("status", "Programming Failed [0038].")),
             "{\"event\":\"status\",\"text\":\"Programming Failed [0038].\"}\n");
   EXPECT_EQ(Line(ButtonEvent(Button::Finish, false)),
-            "{\"button\":\"finish\",\"enabled\":false,\"event\":\"button\"}\n");
+            "{\"event\":\"button\",\"button\":\"finish\",\"enabled\":false}\n");
   EXPECT_EQ(Line(QuestionEvent("Close and exit ?", true)),
-            "{\"answer\":\"yes\",\"event\":\"question\",\"text\":\"Close and exit ?\"}\n");
-  EXPECT_EQ(Line(PressEvent(Press::Cancel)), "{\"button\":\"cancel\",\"event\":\"press\"}\n");
+            "{\"event\":\"question\",\"text\":\"Close and exit ?\",\"answer\":\"yes\"}\n");
+  EXPECT_EQ(Line(PressEvent(Press::Cancel)), "{\"event\":\"press\",\"button\":\"cancel\"}\n");
   EXPECT_EQ(Line(BareEvent("beep")), "{\"event\":\"beep\"}\n");
-  EXPECT_EQ(Line(ExitEvent(130)), "{\"code\":130,\"event\":\"exit\"}\n");
+  EXPECT_EQ(Line(ExitEvent(130)), "{\"event\":\"exit\",\"code\":130}\n");
 }
 
 TEST(JsonEvents, TextsKeepLineBreaksQuotesAndControlsEscaped) {
@@ -41,8 +41,8 @@ TEST(JsonEvents, DeviceDescribesTheSimulatedKavori) {
   device.release = 0x0110;
   device.flashSha256 = "ab01";
   EXPECT_EQ(Line(DeviceEvent(device)),
-            "{\"event\":\"device\",\"flash_sha256\":\"ab01\",\"mode\":\"loader\",\"present\":true,"
-            "\"product_id\":33029,\"release\":272}\n");
+            "{\"event\":\"device\",\"present\":true,\"mode\":\"loader\",\"product_id\":33029,"
+            "\"release\":272,\"flash_sha256\":\"ab01\"}\n");
   EXPECT_EQ(Line(DeviceEvent(std::nullopt)), "{\"event\":\"device\",\"present\":false}\n");
 }
 
@@ -59,7 +59,7 @@ TEST(JsonReporter, KeepsStdoutForEventsOnly) {
   reporter->Warning("the device is being programmed");
   reporter->Answered("Program the device now?", false);
   EXPECT_EQ(s.out.str(),
-            "{\"answer\":\"no\",\"event\":\"question\",\"text\":\"Program the device now?\"}\n");
+            "{\"event\":\"question\",\"text\":\"Program the device now?\",\"answer\":\"no\"}\n");
   EXPECT_EQ(s.err.str(),
             "Program the device now? [y/N] kavori-flash: the device is being programmed\n");
 }

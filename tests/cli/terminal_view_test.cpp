@@ -53,14 +53,14 @@ TEST_F(TerminalViewTest, ReportsEveryCallInOrder) {
             "{\"event\":\"message\",\"text\":\"Kavori device is now reconnected.\\n\\nTo "
             "continue, click 'Next'.\"}\n"
             "{\"event\":\"status\",\"text\":\"Device is reconnected.\"}\n"
-            "{\"button\":\"next\",\"enabled\":true,\"event\":\"button\"}\n");
+            "{\"event\":\"button\",\"button\":\"next\",\"enabled\":true}\n");
 }
 
 TEST_F(TerminalViewTest, AnswersFinishQuestionYesAndShowsStartupBox) {
   EXPECT_TRUE(view.AskYesNo("Close and exit ?"));
   view.ShowStartupMessage("No Kavori Device found.\nPlease connect one, and then try again.");
   EXPECT_EQ(out.str(),
-            "{\"answer\":\"yes\",\"event\":\"question\",\"text\":\"Close and exit ?\"}\n"
+            "{\"event\":\"question\",\"text\":\"Close and exit ?\",\"answer\":\"yes\"}\n"
             "{\"event\":\"box\",\"text\":\"No Kavori Device found.\\nPlease connect one, and then "
             "try again.\"}\n");
   EXPECT_EQ(changes, 0);
