@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -109,7 +110,11 @@ int main(int argc, char** argv) {
     case cli::ParseOutcome::Kind::Run:
       break;
   }
-  const std::string directory = parsed.options.directory.empty() ? "." : parsed.options.directory;
+  // The search reads the current directory by its full path, like any other directory.
+  std::error_code ignored;
+  const std::string directory = parsed.options.directory.empty()
+                                    ? std::filesystem::current_path(ignored).string()
+                                    : parsed.options.directory;
   if (!QFileInfo(QString::fromStdString(directory)).isDir())
     return UsageError("--dir: \"" + directory + "\" is not a directory");
   try {
