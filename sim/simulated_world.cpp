@@ -222,8 +222,8 @@ class SimCore : public std::enable_shared_from_this<SimCore> {
                             int timeoutMs) {
     if (buffer == nullptr || length == 0) return {platform::ReadStatus::Error, 0};
     std::unique_lock lock(mutex_);
-    const bool bounded = timeoutMs >= 0;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(bounded ? timeoutMs : 0);
+    // Every read has a bound; a negative one counts as 0, as on the real backend.
+    const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
     while (true) {
       const auto now = Clock::now();
       AdvanceLocked(now);
@@ -234,15 +234,10 @@ class SimCore : public std::enable_shared_from_this<SimCore> {
         handle.queue.pop_front();
         return {platform::ReadStatus::Data, n};
       }
-      if (bounded && now >= deadline) return {platform::ReadStatus::Timeout, 0};
-      if (!handle.queue.empty()) {
-        const auto readyAt = handle.queue.front().readyAt;
-        changed_.wait_until(lock, bounded ? std::min(readyAt, deadline) : readyAt);
-      } else if (bounded) {
-        changed_.wait_until(lock, deadline);
-      } else {
-        changed_.wait(lock);
-      }
+      if (now >= deadline) return {platform::ReadStatus::Timeout, 0};
+      const auto wakeAt =
+          handle.queue.empty() ? deadline : std::min(handle.queue.front().readyAt, deadline);
+      changed_.wait_until(lock, wakeAt);
     }
   }
 

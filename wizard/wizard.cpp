@@ -136,17 +136,13 @@ void Wizard::RunStatus(const std::string& text) {
   PostToUi([this, text] { view_.SetStatus(text); });
 }
 
+// Both workers end by adding one to the step and entering it, as Next does.
 void Wizard::RunFinished() {
-  PostToUi([this] { AdvanceFromWorker(); });
+  PostToUi([this] { OnNext(); });
 }
 
 void Wizard::Reconnected() {
-  PostToUi([this] { AdvanceFromWorker(); });
-}
-
-void Wizard::AdvanceFromWorker() {
-  step_ = static_cast<std::uint8_t>(step_ + 1);
-  EnterStep(step_);
+  PostToUi([this] { OnNext(); });
 }
 
 void Wizard::EnterWelcome() {

@@ -54,7 +54,6 @@ class Wizard : private device::RunObserver, private device::WatcherObserver {
   void Reconnected() override;
   // Runs `task` on the UI thread unless the wizard has been torn down meanwhile.
   void PostToUi(std::function<void()> task);
-  void AdvanceFromWorker();
 
   void EnterWelcome();
   void EnterDeviceSearch();

@@ -20,6 +20,8 @@ sigset_t TerminationSet() {
 }
 }  // namespace
 
+OwnedDescriptor::~OwnedDescriptor() { ::close(fd_); }
+
 bool IsTerminal(int fd) { return ::isatty(fd) == 1; }
 
 void IgnoreBrokenPipe() { ::signal(SIGPIPE, SIG_IGN); }
@@ -36,8 +38,6 @@ std::unique_ptr<TerminationSignals> TerminationSignals::Open() {
   return std::unique_ptr<TerminationSignals>(new TerminationSignals(fd));
 }
 
-TerminationSignals::~TerminationSignals() { ::close(fd_); }
-
 bool TerminationSignals::Take() {
   bool any = false;
   signalfd_siginfo info;
@@ -50,8 +50,6 @@ std::unique_ptr<WakeCounter> WakeCounter::Open() {
   if (fd < 0) return nullptr;
   return std::unique_ptr<WakeCounter>(new WakeCounter(fd));
 }
-
-WakeCounter::~WakeCounter() { ::close(fd_); }
 
 void WakeCounter::Signal() {
   const std::uint64_t one = 1;
