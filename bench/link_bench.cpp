@@ -45,6 +45,7 @@ BENCHMARK(BM_CloseWhileReaderWaits)->Unit(benchmark::kMillisecond)->Iterations(5
 class SilentRun : public device::RunObserver {
  public:
   void RunStatus(const std::string&) override {}
+  void RunProgress(int, const std::string&) override {}
   void RunFinished() override {}
 };
 

@@ -1,15 +1,17 @@
 #include "cli/autopilot.hpp"
 
 #include "cli/exit_codes.hpp"
+#include "wizard/wizard.hpp"
 
 namespace kavori::cli {
 
 namespace {
-constexpr int kDeviceSearchStep = 1;
-constexpr int kFirmwareSearchStep = 2;
-constexpr int kPreparingStep = 3;
-constexpr int kProgrammingStep = 6;
-constexpr int kFinishedStep = 7;
+constexpr int StepNumber(wizard::Step step) { return static_cast<int>(step); }
+constexpr int kDeviceSearchStep = StepNumber(wizard::Step::DeviceSearch);
+constexpr int kFirmwareSearchStep = StepNumber(wizard::Step::FirmwareSearch);
+constexpr int kPreparingStep = StepNumber(wizard::Step::Preparing);
+constexpr int kProgrammingStep = StepNumber(wizard::Step::Programming);
+constexpr int kFinishedStep = StepNumber(wizard::Step::Finished);
 }  // namespace
 
 int PageExitCode(const Situation& situation) {

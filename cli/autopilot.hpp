@@ -14,8 +14,8 @@ struct Page {
 
 struct Situation {
   Page page;
-  bool watchingReconnect = false;  // device::WatchingReconnect
-  bool programmingFailed = false;  // device::ProgrammingFailed
+  bool watchingReconnect = false;  // wizard::Wizard::WaitingForDevice()
+  bool programmingFailed = false;  // wizard::Wizard::ProgrammingFailed()
 };
 
 struct Policy {

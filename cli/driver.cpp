@@ -4,7 +4,6 @@
 
 #include "cli/exit_codes.hpp"
 #include "cli/text.hpp"
-#include "device/flags.hpp"
 #include "platform/linux/terminal_io.hpp"
 
 namespace kavori::cli {
@@ -34,7 +33,7 @@ void Driver::Begin() {
 
 void Driver::Interrupt() {
   if (ended_) return;
-  if (device::ProgrammingActive) {
+  if (wizard::Wizard::ProgrammingActive()) {
     reporter_.Warning(
         "the device is being programmed; an interruption now could leave it unusable, so the "
         "tool goes on");
@@ -58,8 +57,8 @@ void Driver::ScheduleDecision() {
 Situation Driver::CurrentSituation() const {
   Situation situation;
   situation.page = view_.CurrentPage();
-  situation.watchingReconnect = device::WatchingReconnect;
-  situation.programmingFailed = device::ProgrammingFailed;
+  situation.watchingReconnect = wizard::Wizard::WaitingForDevice();
+  situation.programmingFailed = wizard::Wizard::ProgrammingFailed();
   return situation;
 }
 

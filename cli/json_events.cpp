@@ -3,7 +3,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
-#include "cli/text.hpp"
+#include "frontend/text.hpp"
 
 namespace kavori::cli {
 
@@ -51,7 +51,7 @@ JsonEvent EnterEvent(unsigned step) {
 }
 
 JsonEvent TextEvent(const char* event, const std::string& text) {
-  return {{"event", QString::fromLatin1(event)}, {"text", DecodeText(text)}};
+  return {{"event", QString::fromLatin1(event)}, {"text", frontend::DecodeText(text)}};
 }
 
 JsonEvent ButtonEvent(Button button, bool enabled) {
@@ -61,7 +61,9 @@ JsonEvent ButtonEvent(Button button, bool enabled) {
 JsonEvent BareEvent(const char* event) { return {{"event", QString::fromLatin1(event)}}; }
 
 JsonEvent QuestionEvent(const std::string& text, bool answer) {
-  return {{"event", "question"}, {"text", DecodeText(text)}, {"answer", answer ? "yes" : "no"}};
+  return {{"event", "question"},
+          {"text", frontend::DecodeText(text)},
+          {"answer", answer ? "yes" : "no"}};
 }
 
 JsonEvent PressEvent(Press button) { return {{"event", "press"}, {"button", PressName(button)}}; }

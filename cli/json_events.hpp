@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "frontend/session.hpp"
+
 namespace kavori::cli {
 
 enum class Button { Next, Back, Finish };
@@ -16,13 +18,7 @@ enum class Button { Next, Back, Finish };
 enum class Press { Next, Finish, Cancel };
 
 // The simulated device at the end of a run.
-struct DeviceReport {
-  bool present = false;
-  bool loaderMode = false;
-  std::uint16_t productId = 0;
-  std::uint16_t release = 0;
-  std::string flashSha256;  // lower-case hex of SHA-256 over the flash bytes
-};
+using DeviceReport = frontend::SimulatedDevice;
 
 // An event's fields in the order they are written, "event" first, so that the lines read the
 // same to a person as to a parser.

@@ -4,7 +4,6 @@
 #include <QFileInfo>
 #include <QSocketNotifier>
 #include <QTimer>
-#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -13,15 +12,10 @@
 #include "cli/driver.hpp"
 #include "cli/exit_codes.hpp"
 #include "cli/options.hpp"
-#include "cli/qt_poster.hpp"
 #include "cli/reporter.hpp"
-#include "cli/simulated_device.hpp"
 #include "cli/terminal_view.hpp"
-#include "device/commands.hpp"
-#include "device/device_link.hpp"
-#include "platform/linux/host_platform.hpp"
+#include "frontend/session.hpp"
 #include "platform/linux/terminal_io.hpp"
-#include "sim/simulated_world.hpp"
 #include "wizard/wizard.hpp"
 
 namespace {
@@ -37,27 +31,15 @@ int UsageError(const std::string& reason) {
 int Run(const cli::CliOptions& options, const std::string& directory,
         platform::host::TerminationSignals* terminationSignals, int& argc, char** argv) {
   QCoreApplication app(argc, argv);
-  if (options.replyTimeoutMs) device::ReplyTimeoutMs = *options.replyTimeoutMs;
-
-  // The services outlive the wizard below, whose teardown closes everything opened on them.
-  std::unique_ptr<sim::SimulatedWorld> world;
-  std::unique_ptr<platform::host::HostPlatform> host;
-  if (options.simulate) {
-    world = std::make_unique<sim::SimulatedWorld>(*options.simulate);
-    device::UsePlatform(world->Services());
-  } else {
-    host = std::make_unique<platform::host::HostPlatform>();
-    device::UsePlatform(host->Services());
-  }
+  if (options.replyTimeoutMs) wizard::SetReplyTimeoutMs(*options.replyTimeoutMs);
 
   const bool stdoutTerminal = platform::host::IsTerminal(1);
   const std::unique_ptr<cli::Reporter> reporter =
       options.json ? cli::MakeJsonReporter(std::cout, std::cerr)
                    : cli::MakeHumanReporter(std::cout, std::cerr, stdoutTerminal);
-
-  cli::QtPoster poster;
   cli::TerminalView view(*reporter);
-  wizard::Wizard wizard(view, poster, directory);
+  frontend::Session session(view, directory, options.simulate);
+  wizard::Wizard& wizard = session.Wizard();
 
   cli::DriverSettings settings;
   settings.dryRun = options.dryRun;
@@ -80,10 +62,9 @@ int Run(const cli::CliOptions& options, const std::string& directory,
   QTimer::singleShot(0, &driver, [&driver] { driver.Begin(); });
   const int code = app.exec();
 
-  // Every worker is joined and the link closed before the services and the application go.
-  wizard.Teardown();
-  poster.Stop();
-  if (world) reporter->Device(cli::DescribeSimulatedDevice(*world));
+  // Every worker is joined and the link closed before the device is described.
+  session.End();
+  if (session.Simulated()) reporter->Device(session.DescribeSimulatedDevice());
   reporter->Exit(code);
   return code;
 }
@@ -111,10 +92,8 @@ int main(int argc, char** argv) {
       break;
   }
   // The search reads the current directory by its full path, like any other directory.
-  std::error_code ignored;
-  const std::string directory = parsed.options.directory.empty()
-                                    ? std::filesystem::current_path(ignored).string()
-                                    : parsed.options.directory;
+  const std::string directory =
+      parsed.options.directory.empty() ? frontend::CurrentDirectory() : parsed.options.directory;
   if (!QFileInfo(QString::fromStdString(directory)).isDir())
     return UsageError("--dir: \"" + directory + "\" is not a directory");
   try {

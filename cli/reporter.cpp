@@ -18,10 +18,10 @@ class HumanReporter final : public Reporter {
 
   void StepEntered(unsigned) override {}
 
-  void Status(const std::string& text, bool failed) override {
+  void Status(const std::string& text, bool failed, std::optional<int> progressPercent) override {
     if (terminal_) {
-      if (const auto percent = ProgressPercentOf(text)) {
-        const std::string line = ProgressLine(*percent, text);
+      if (progressPercent) {
+        const std::string line = ProgressLine(*progressPercent, text);
         // Pads over a longer earlier line.
         const std::size_t width = std::max(line.size(), progressWidth_);
         out_ << '\r' << line << std::string(width - line.size(), ' ') << std::flush;
@@ -121,7 +121,9 @@ class JsonReporter final : public Reporter {
   JsonReporter(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
 
   void StepEntered(unsigned step) override { Emit(EnterEvent(step)); }
-  void Status(const std::string& text, bool) override { Emit(TextEvent("status", text)); }
+  void Status(const std::string& text, bool, std::optional<int>) override {
+    Emit(TextEvent("status", text));
+  }
   void Message(const std::string& text, bool) override { Emit(TextEvent("message", text)); }
   void ButtonChanged(Button button, bool enabled) override { Emit(ButtonEvent(button, enabled)); }
   void Beep() override { Emit(BareEvent("beep")); }

@@ -16,8 +16,9 @@ class Reporter {
  public:
   virtual ~Reporter() = default;
   virtual void StepEntered(unsigned step) = 0;
-  // `failed`: device::ProgrammingFailed was set (the dialog draws the status line red then).
-  virtual void Status(const std::string& text, bool failed) = 0;
+  // `failed`: the programming run has failed (the dialog draws the status line red then).
+  // `progressPercent`: the run's progress, with its progress texts.
+  virtual void Status(const std::string& text, bool failed, std::optional<int> progressPercent) = 0;
   virtual void Message(const std::string& text, bool failed) = 0;
   virtual void ButtonChanged(Button button, bool enabled) = 0;
   virtual void Beep() = 0;

@@ -1,7 +1,5 @@
 #include "cli/terminal_view.hpp"
 
-#include "device/flags.hpp"
-
 namespace kavori::cli {
 
 void TerminalView::StepEntered(unsigned step) {
@@ -10,13 +8,14 @@ void TerminalView::StepEntered(unsigned step) {
   Changed();
 }
 
-void TerminalView::SetMessage(const std::string& text) {
-  reporter_.Message(text, device::ProgrammingFailed);
+void TerminalView::SetMessage(const std::string& text, bool failed) {
+  reporter_.Message(text, failed);
   Changed();
 }
 
-void TerminalView::SetStatus(const std::string& text) {
-  reporter_.Status(text, device::ProgrammingFailed);
+void TerminalView::SetStatus(const std::string& text, bool failed,
+                             std::optional<int> progressPercent) {
+  reporter_.Status(text, failed, progressPercent);
   Changed();
 }
 

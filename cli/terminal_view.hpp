@@ -20,8 +20,8 @@ class TerminalView final : public wizard::WizardView {
   const Page& CurrentPage() const { return page_; }
 
   void StepEntered(unsigned step) override;
-  void SetMessage(const std::string& text) override;
-  void SetStatus(const std::string& text) override;
+  void SetMessage(const std::string& text, bool failed) override;
+  void SetStatus(const std::string& text, bool failed, std::optional<int> progressPercent) override;
   void EnableNext(bool enabled) override;
   void EnableBack(bool enabled) override;
   void EnableFinish(bool enabled) override;

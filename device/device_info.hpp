@@ -7,8 +7,6 @@
 
 namespace kavori::device {
 
-inline constexpr std::uint16_t kVendorId = 0x0BEF;
-
 struct DeviceInfoRecord {
   // 0x8105 until a device has been accepted.
   std::uint16_t ProductId = 0x8105;

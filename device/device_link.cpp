@@ -12,8 +12,13 @@
 #include "device/commands.hpp"
 #include "device/flags.hpp"
 #include "device/results.hpp"
+#include "firmware/product_ids.hpp"
 
 namespace kavori::device {
+
+using firmware::IsLoaderModeId;
+using firmware::IsNormalModeId;
+using firmware::kVendorId;
 
 DeviceInfoRecord DeviceInfo;
 
@@ -36,9 +41,6 @@ struct DeviceLinkState {
 // for a teardown that races a worker, at no cost on the paths that matter.
 std::mutex g_linkMutex;
 DeviceLinkState DeviceLink;
-
-bool IsNormalModeId(std::uint16_t id) { return id == 0x0005 || id == 0x000A || id == 0x000B; }
-bool IsLoaderModeId(std::uint16_t id) { return id == 0x8105 || id == 0x810A || id == 0x810B; }
 
 std::uint16_t BoundedLength(std::uint16_t length) {
   return static_cast<std::uint16_t>(std::min<std::size_t>(length, platform::kReportBufferSize));

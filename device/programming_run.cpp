@@ -58,7 +58,7 @@ int ProgressPercent(std::uint32_t offset, std::uint32_t size) {
   return 1 - static_cast<int>(t);
 }
 
-int DownloadImage(RunObserver& statusLine) {
+int DownloadImage(RunObserver& observer) {
   const auto image = firmware::FirmwareImage.Bytes();
   const std::uint64_t size = image.size();
   CommandReport[kReportCommand] = CmdDataBlock;
@@ -73,13 +73,13 @@ int DownloadImage(RunObserver& statusLine) {
     WriteCommandReport();
     if (WaitReply() != ReplyAck) {
       ProgrammingFailed = true;
-      statusLine.RunStatus(FailedBlockText(offset));
+      observer.RunStatus(FailedBlockText(offset));
       return kNotAcknowledged;
     }
     const int percent =
         ProgressPercent(static_cast<std::uint32_t>(offset), static_cast<std::uint32_t>(size));
     if (percent != lastShown) {
-      statusLine.RunStatus(ProgressText(percent));
+      observer.RunProgress(percent, ProgressText(percent));
       lastShown = percent;
       platform::Pause(1);
     }

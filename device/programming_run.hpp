@@ -14,6 +14,8 @@ class RunObserver {
   virtual ~RunObserver() = default;
   // A new status-line text.
   virtual void RunStatus(const std::string& text) = 0;
+  // A new status-line text that reports the download's progress, `percent` 1..100.
+  virtual void RunProgress(int percent, const std::string& text) = 0;
   // The run has ended, everything released and ProgrammingActive cleared: advance the wizard.
   virtual void RunFinished() = 0;
 };
@@ -29,7 +31,7 @@ void JoinProgrammingRun();
 void ProgrammingRun(RunObserver& observer);
 // Sends the whole loaded image as data blocks. 0 when every block was acknowledged, -2 at the
 // first that was not (after showing its offset).
-int DownloadImage(RunObserver& statusLine);
+int DownloadImage(RunObserver& observer);
 // The whole percentage shown after the block at `offset` of an image of `size` bytes (1..100).
 int ProgressPercent(std::uint32_t offset, std::uint32_t size);
 

@@ -4,6 +4,7 @@
 #include <limits>
 #include <new>
 
+#include "firmware/product_ids.hpp"
 #include "platform/file.hpp"
 
 namespace kavori::firmware {
@@ -32,10 +33,10 @@ std::uint32_t ReadLe32(std::span<const std::uint8_t> bytes, std::size_t at) {
          static_cast<std::uint32_t>(bytes[at + 3]) << 24;
 }
 
-// Product ids 0x0005, 0x000A and 0x000B as they read with the zero high bytes around them; the
+// A normal-mode product id as it reads with the zero high bytes around it (00 id 00 00); the
 // loader-mode ids are not firmware targets.
 bool IsAcceptedProductWord(std::uint32_t word) {
-  return word == 0x0500 || word == 0x0A00 || word == 0x0B00;
+  return (word & 0xFFFF00FFu) == 0 && IsNormalModeId(static_cast<std::uint16_t>(word >> 8));
 }
 
 }  // namespace

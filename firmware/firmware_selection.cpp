@@ -85,15 +85,15 @@ std::string VersionText(std::uint32_t versionWord) {
   return text;
 }
 
-FirmwareSearchResult SelectFirmware(const std::string& directory,
-                                    const device::DeviceInfoRecord& device, FirmwareInfo& info) {
+FirmwareSearchResult SelectFirmware(const std::string& directory, const TargetDevice& device,
+                                    FirmwareInfo& info) {
   // Keeps "no image loaded after a failure" true even for a caller that did not unload.
   UnloadFirmwareFile();
 
   const std::vector<std::string> entries = ImageEntries(directory);
   if (entries.empty()) return FirmwareSearchResult::NoFile;
 
-  const char* serial = device.SerialString.data();
+  const char* serial = device.serialString.data();
   FirmwareSearchResult failure = FirmwareSearchResult::InvalidFile;
   for (std::size_t k = 0; k < entries.size(); ++k) {
     if (k > 0) platform::Pause(1);
@@ -115,7 +115,7 @@ FirmwareSearchResult SelectFirmware(const std::string& directory,
     }
     info.fileName = name;
     info.fileVersion = VersionText(FirmwareImage.fileVersionWord);
-    info.deviceVersion = VersionText(device.VersionWord);
+    info.deviceVersion = VersionText(device.versionWord);
     info.partNumber = TextUpToNul(serial, 10);
     const char serialNumber[14] = {serial[10], serial[11], serial[12], serial[13], '-',
                                    serial[14], serial[15], '-',        serial[16], serial[17],

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "firmware/firmware_image.hpp"
+#include "firmware/product_ids.hpp"
 #include "sim/utf16.hpp"
 
 namespace kavori::sim {
@@ -20,7 +21,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using Report = std::array<std::uint8_t, kSimReportLength>;
 
-constexpr std::uint16_t kKavoriVendorId = 0x0BEF;
 constexpr std::size_t kForeign = std::numeric_limits<std::size_t>::max();
 constexpr std::uint16_t kForeignRelease = 0x4900;
 constexpr char16_t kForeignProduct[] = u"USB Keyboard";
@@ -177,7 +177,7 @@ class SimCore : public std::enable_shared_from_this<SimCore> {
       out = {kForeignVendorId, kForeignProductId, kForeignRelease};
     } else {
       const Device& device = devices_[handle.device];
-      out = {kKavoriVendorId, device.productId, device.release};
+      out = {firmware::kVendorId, device.productId, device.release};
     }
     return true;
   }
@@ -266,7 +266,7 @@ class SimCore : public std::enable_shared_from_this<SimCore> {
     for (const Device& device : devices_) {
       if (!device.present) continue;
       char prefix[32];
-      std::snprintf(prefix, sizeof prefix, "USB\\VID_%04X&PID_%04X\\", kKavoriVendorId,
+      std::snprintf(prefix, sizeof prefix, "USB\\VID_%04X&PID_%04X\\", firmware::kVendorId,
                     device.productId);
       list.push_back(prefix + device.serial);
     }

@@ -8,6 +8,7 @@
 #include "device/flags.hpp"
 #include "device/results.hpp"
 #include "firmware/firmware_image.hpp"
+#include "firmware/product_ids.hpp"
 #include "platform/pause.hpp"
 
 namespace kavori::wizard {
@@ -18,8 +19,10 @@ constexpr unsigned kFinishWaitMs = 3000;
 
 std::string DeviceName() { return device::DeviceInfo.ProductString.data(); }
 
+// The two ids of the model that has no power cord of its own.
 bool AsksForUsbCordOnly(std::uint16_t productId) {
-  return productId == 0x0005 || productId == 0x8105;
+  return productId == firmware::kNormalModeProductIds[0] ||
+         productId == firmware::kLoaderModeProductIds[0];
 }
 
 std::string InformationPage(const firmware::FirmwareInfo& info, bool loaderMode) {
@@ -57,8 +60,8 @@ bool Wizard::Start() {
         "needs a firmware upgrade is connected.\nThen try again.");
     return false;
   }
-  step_ = 0;
-  EnterStep(0);
+  step_ = static_cast<std::uint8_t>(Step::Welcome);
+  EnterStep(step_);
   device::ProgrammingActive = false;
   return true;
 }
@@ -68,25 +71,25 @@ void Wizard::EnterStep(unsigned step) {
   view_.EnableFinish(false);
   view_.EnableBack(false);
   view_.EnableNext(false);
-  switch (static_cast<std::uint8_t>(step)) {
-    case 0:
+  switch (static_cast<Step>(static_cast<std::uint8_t>(step))) {
+    case Step::Welcome:
       return EnterWelcome();
-    case 1:
+    case Step::DeviceSearch:
       return EnterDeviceSearch();
-    case 2:
+    case Step::FirmwareSearch:
       return EnterFirmwareSearch();
-    case 3:
+    case Step::Preparing:
       return EnterPreparing();
-    case 4:
+    case Step::Reconnected:
       return EnterReconnected();
-    case 6:
+    case Step::Programming:
       return EnterProgramming();
-    case 7:
+    case Step::Finished:
       return EnterFinished();
-    default:
-      // 5 only marks "Next starts programming"; 8 and above have no page.
+    case Step::AwaitingProgramming:
       return;
   }
+  // 8 and above have no page.
 }
 
 void Wizard::OnNext() {
@@ -100,16 +103,26 @@ void Wizard::OnBack() {
 }
 
 bool Wizard::OnFinish() {
-  if (step_ != 7 || device::ProgrammingFailed) {
+  if (step_ != static_cast<std::uint8_t>(Step::Finished) || device::ProgrammingFailed) {
     if (!view_.AskYesNo("Close and exit ?")) return false;
   }
   device::WatchingReconnect = false;
-  view_.SetStatus("Shutting down ...");
+  Status("Shutting down ...");
   // Also wakes a watcher in its settle pause: its advance would reach a closed wizard anyway.
   device::RequestReconnectWatcherStop();
   device::WaitReconnectWatcher(kFinishWaitMs);
   return true;
 }
+
+std::uint16_t ReplyTimeoutMs() { return device::ReplyTimeoutMs; }
+
+void SetReplyTimeoutMs(std::uint16_t ms) { device::ReplyTimeoutMs = ms; }
+
+bool Wizard::ProgrammingActive() { return device::ProgrammingActive; }
+
+bool Wizard::ProgrammingFailed() { return device::ProgrammingFailed; }
+
+bool Wizard::WaitingForDevice() { return device::WatchingReconnect; }
 
 bool Wizard::OnOK() { return !device::ProgrammingActive; }
 
@@ -132,9 +145,22 @@ void Wizard::PostToUi(std::function<void()> task) {
   });
 }
 
+// The colour is taken here, on the run thread, right after the run has set or cleared the flag.
 void Wizard::RunStatus(const std::string& text) {
-  PostToUi([this, text] { view_.SetStatus(text); });
+  const bool failed = device::ProgrammingFailed;
+  PostToUi([this, text, failed] { view_.SetStatus(text, failed, std::nullopt); });
 }
+
+void Wizard::RunProgress(int percent, const std::string& text) {
+  const bool failed = device::ProgrammingFailed;
+  PostToUi([this, text, failed, percent] { view_.SetStatus(text, failed, percent); });
+}
+
+void Wizard::Status(const std::string& text) {
+  view_.SetStatus(text, device::ProgrammingFailed, std::nullopt);
+}
+
+void Wizard::Message(const std::string& text) { view_.SetMessage(text, device::ProgrammingFailed); }
 
 // Both workers end by adding one to the step and entering it, as Next does.
 void Wizard::RunFinished() {
@@ -148,81 +174,84 @@ void Wizard::Reconnected() {
 void Wizard::EnterWelcome() {
   device::CloseDeviceLink();
   device::ProgrammingActive = false;
-  view_.SetStatus("Welcome");
+  Status("Welcome");
   view_.EnableNext(true);
-  view_.SetMessage(
+  Message(
       "Welcome to the Kavori firmware programming tool.\n\nPlease make sure that no other "
       "application is currently using the Kavori.\n\nTo continue, click 'Next'.");
-  step_ = 0;
+  step_ = static_cast<std::uint8_t>(Step::Welcome);
 }
 
 void Wizard::EnterDeviceSearch() {
   device::CloseDeviceLink();
-  view_.SetStatus("Searching a Kavori Device ...");
+  Status("Searching a Kavori Device ...");
   const int r = device::OpenDeviceLink();
   if (r != device::kOk) {
     view_.EnableBack(true);
     if (r == device::kDeviceInUse) {
-      view_.SetStatus("Kavori Device is in use by other application.");
-      view_.SetMessage(
+      Status("Kavori Device is in use by other application.");
+      Message(
           "Kavori Device was NOT found.\n\nPlease Close Any Application that might using "
           "it.\n\nPlease click 'Back' and follow the prompted instructions.\n\nTo continue, click "
           "'Back'.");
     } else {
-      view_.SetMessage(
+      Message(
           "Kavori Device was NOT found.\n\nPlease Click 'Back' and follow the prompted "
           "instructions.\n\nTo continue, click 'Back'.");
     }
     return;
   }
-  view_.SetMessage(DeviceName() +
-                   " Device was found.\n\nPlease Click 'Next' and follow the prompted "
-                   "instructions.\n\nTo continue, click 'Next'.");
-  view_.SetStatus(DeviceName() + " Device was found.");
+  Message(DeviceName() +
+          " Device was found.\n\nPlease Click 'Next' and follow the prompted "
+          "instructions.\n\nTo continue, click 'Next'.");
+  Status(DeviceName() + " Device was found.");
   view_.EnableNext(true);
 }
 
 void Wizard::EnterFirmwareSearch() {
   using firmware::FirmwareSearchResult;
-  view_.SetStatus("Searching a Kavori firmware file ...");
-  switch (firmware::SelectFirmware(firmwareDirectory_, device::DeviceInfo, info_)) {
+  Status("Searching a Kavori firmware file ...");
+  firmware::TargetDevice target;
+  target.serialString = device::DeviceInfo.SerialString;
+  target.versionWord = device::DeviceInfo.VersionWord;
+  switch (firmware::SelectFirmware(firmwareDirectory_, target, info_)) {
     case FirmwareSearchResult::NoFile:
-      view_.SetStatus("Firmware file not found !");
+      Status("Firmware file not found !");
       view_.EnableBack(true);
-      view_.SetMessage(
+      Message(
           "Kavori Device firmware file was NOT found.\n\nMake sure that a file that ends with "
           "'.hex' exists in this application's folder.\n\nPlease Click 'Back' and follow the "
           "prompted instructions.\n\nTo continue, click 'Back'.");
       return;
     case FirmwareSearchResult::InvalidFile:
-      view_.SetStatus("Invalid firmware hex file !");
+      Status("Invalid firmware hex file !");
       view_.EnableBack(true);
-      view_.SetMessage(
+      Message(
           "Invalid firmware hex file.\n\nMake sure that a file that ends with.'hex' is a valid "
           "firmware file.\n\nPlease Click 'Back' and follow the prompted instructions.\n\nTo "
           "continue, click 'Back'.");
       view_.EnableFinish(true);
       return;
     case FirmwareSearchResult::TypeError:
-      view_.SetStatus("Firmware file type error !");
+      Status("Firmware file type error !");
       view_.EnableBack(true);
-      view_.SetMessage(
+      Message(
           "Kavori firmware file is NOT correct.\n\nMake sure that a correct firmware file exists "
           "in this application's folder.\n\nPlease Click 'Back' and follow the prompted "
           "instructions.");
       return;
     case FirmwareSearchResult::TargetError:
       view_.EnableBack(false);
-      view_.SetMessage(
+      Message(
           "The firmware file is not suitable for the target device.\n\n\nPlease click 'Finish'.");
-      view_.SetStatus("Firmware file target error !");
+      Status("Firmware file target error !");
       view_.EnableFinish(true);
       return;
     case FirmwareSearchResult::Suitable:
-      view_.SetStatus("Firmware file version and device version check");
-      view_.SetMessage(InformationPage(info_, device::LoaderMode));
+      Status("Firmware file version and device version check");
+      Message(InformationPage(info_, device::LoaderMode));
       // A device already in its loader needs no preparation: the next Next programs it.
-      if (device::LoaderMode) step_ = 5;
+      if (device::LoaderMode) step_ = static_cast<std::uint8_t>(Step::AwaitingProgramming);
       view_.EnableFinish(true);
       view_.EnableNext(true);
       return;
@@ -230,12 +259,12 @@ void Wizard::EnterFirmwareSearch() {
 }
 
 void Wizard::EnterPreparing() {
-  view_.SetMessage("Preparing device for programming");
-  view_.SetStatus("Preparing device ...");
+  Message("Preparing device for programming");
+  Status("Preparing device ...");
   if (device::SendPrepare() != device::kOk) {
     // The device did not get the command, so it will not come back in its loader: keep the
     // error on screen instead of asking the user to replug.
-    view_.SetMessage(
+    Message(
         "Error preparing device for programming.\n\nPlease contact Brimsel support and provide "
         "the following information:\n0x62 command failed.");
     view_.EnableFinish(true);
@@ -245,19 +274,19 @@ void Wizard::EnterPreparing() {
   device::CloseDeviceLink();
   platform::Pause(1500);
   if (AsksForUsbCordOnly(device::DeviceInfo.ProductId)) {
-    view_.SetMessage(
+    Message(
         "Preparing device for programming is done.\n\nPlease disconnect the USB cord.\n Wait 10 "
         "seconds, and then reconnect the USB cord.\nThen follow the 'Found new hardware' wizard "
         "instructions.\nWhen done, click 'Next'.\n(The 'Next' button will be enabled only after "
         "reconnecting the device)");
   } else {
-    view_.SetMessage(
+    Message(
         "Preparing device for programming is done.\n\nPlease disconnect the USB cord and then the "
         "Power cord.\n Wait 10 seconds, and then reconnect the Power cord and then USB cords in "
         "this order.\nThen follow the 'Found new hardware' wizard instructions.\nWhen done, click "
         "'Next'.\n(The 'Next' button will be enabled only after reconnecting the device)");
   }
-  view_.SetStatus("Preparing device done, waiting for reconnect ...");
+  Status("Preparing device done, waiting for reconnect ...");
   view_.EnableFinish(true);
   device::WatchingReconnect = true;
   device::StartReconnectWatcher(*this);
@@ -266,34 +295,34 @@ void Wizard::EnterPreparing() {
 void Wizard::EnterReconnected() {
   view_.Beep();
   view_.BringToFront();
-  view_.SetMessage("Kavori device is now reconnected.\n\nTo continue, click 'Next'.");
-  view_.SetStatus("Device is reconnected.");
+  Message("Kavori device is now reconnected.\n\nTo continue, click 'Next'.");
+  Status("Device is reconnected.");
   step_ = static_cast<std::uint8_t>(step_ + 1);
   view_.EnableNext(true);
 }
 
 void Wizard::EnterProgramming() {
   if (device::StartProgrammingRun(*this)) {
-    view_.SetMessage(
+    Message(
         "Firmware programming is now Active.\n\nPlease DO NOT turn the computer off and\nDO NOT "
         "unplug the Kavori Device during firmware programming process.");
     return;
   }
   device::ProgrammingFailed = true;
-  view_.SetMessage(
+  Message(
       "Error starting device programming.\n\nPlease contact Brimsel support and provide the "
       "following information:\nEgnition failed.");
-  view_.SetStatus("Egnition failed.");
+  Status("Egnition failed.");
   view_.EnableFinish(true);
 }
 
 void Wizard::EnterFinished() {
   if (device::ProgrammingFailed) {
-    view_.SetMessage(
+    Message(
         "Error programming device.\n\nPlease contact Brimsel support and provide the information "
         "listed below.");
   } else {
-    view_.SetMessage("Programming completed successfully.\n\nTo close and Exit, Click 'Finish'.");
+    Message("Programming completed successfully.\n\nTo close and Exit, Click 'Finish'.");
   }
   view_.EnableFinish(true);
 }

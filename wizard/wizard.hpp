@@ -15,12 +15,29 @@
 #include "device/reconnect_watcher.hpp"
 #include "firmware/firmware_selection.hpp"
 #include "wizard/ui_poster.hpp"
+#include "wizard/version.hpp"
 #include "wizard/wizard_view.hpp"
 
 namespace kavori::wizard {
 
 inline constexpr char kApplicationTitle[] = "Brimsel Kavori Firmware Programming Tool";
-inline constexpr char kVersionText[] = "1.0.3.0";
+
+// The wizard's steps as WizardStep holds them.
+enum class Step : std::uint8_t {
+  Welcome = 0,
+  DeviceSearch = 1,
+  FirmwareSearch = 2,  // ends on the information page when a file suits
+  Preparing = 3,       // the prepare command, then waiting for the replugged device
+  Reconnected = 4,
+  AwaitingProgramming = 5,  // never entered: stored so that the next Next enters Programming
+  Programming = 6,
+  Finished = 7,
+};
+
+// The time-out of every wait for a device reply, 1..32766 ms (30000 at start). Any thread; a new
+// value applies from the next wait on.
+std::uint16_t ReplyTimeoutMs();
+void SetReplyTimeoutMs(std::uint16_t ms);
 
 class Wizard : private device::RunObserver, private device::WatcherObserver {
  public:
@@ -47,13 +64,24 @@ class Wizard : private device::RunObserver, private device::WatcherObserver {
   void Teardown();
 
   std::uint8_t WizardStep() const { return step_; }
+  // The state a front end may ask for, from any thread.
+  // A programming run executes: the dialog refuses to close.
+  static bool ProgrammingActive();
+  // The last programming run, or its start, failed.
+  static bool ProgrammingFailed();
+  // Step 3 waits for the device to come back in its loader; cleared only by Finish.
+  static bool WaitingForDevice();
 
  private:
   void RunStatus(const std::string& text) override;
+  void RunProgress(int percent, const std::string& text) override;
   void RunFinished() override;
   void Reconnected() override;
   // Runs `task` on the UI thread unless the wizard has been torn down meanwhile.
   void PostToUi(std::function<void()> task);
+  // The status line, red while the programming run has failed.
+  void Status(const std::string& text);
+  void Message(const std::string& text);
 
   void EnterWelcome();
   void EnterDeviceSearch();

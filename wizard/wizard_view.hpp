@@ -1,6 +1,7 @@
 // What the step machine needs from a front end. Every call comes on the UI thread.
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace kavori::wizard {
@@ -8,12 +9,16 @@ namespace kavori::wizard {
 class WizardView {
  public:
   virtual ~WizardView() = default;
-  // EnterStep was called with `step` (before its prologue). Front ends that follow the pages,
-  // like the terminal one, use it; the dialog needs nothing here.
+  // EnterStep was called with `step` (before its prologue; any value, also above the last step).
+  // Front ends that follow the pages, like the terminal one, use it; the dialog needs nothing here.
   virtual void StepEntered(unsigned step) { static_cast<void>(step); }
-  virtual void SetMessage(const std::string& text) = 0;
-  // The status line; the view draws it red while device::ProgrammingFailed is set.
-  virtual void SetStatus(const std::string& text) = 0;
+  // The instruction text. `failed`: the programming run has failed (a front end may route the
+  // text as an error; the dialog's message never changes colour).
+  virtual void SetMessage(const std::string& text, bool failed) = 0;
+  // The status line, drawn red when `failed`. `progressPercent` (1..100) comes with the
+  // programming run's progress texts, so that no front end reads the number back from the text.
+  virtual void SetStatus(const std::string& text, bool failed,
+                         std::optional<int> progressPercent) = 0;
   virtual void EnableNext(bool enabled) = 0;
   virtual void EnableBack(bool enabled) = 0;
   virtual void EnableFinish(bool enabled) = 0;

@@ -1,12 +1,10 @@
 #include "platform/linux/terminal_io.hpp"
 
 #include <signal.h>
-#include <sys/eventfd.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdint>
 
 namespace kavori::platform::host {
 
@@ -19,8 +17,6 @@ sigset_t TerminationSet() {
   return set;
 }
 }  // namespace
-
-OwnedDescriptor::~OwnedDescriptor() { ::close(fd_); }
 
 bool IsTerminal(int fd) { return ::isatty(fd) == 1; }
 
@@ -43,25 +39,6 @@ bool TerminationSignals::Take() {
   signalfd_siginfo info;
   while (::read(fd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) any = true;
   return any;
-}
-
-std::unique_ptr<WakeCounter> WakeCounter::Open() {
-  const int fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  if (fd < 0) return nullptr;
-  return std::unique_ptr<WakeCounter>(new WakeCounter(fd));
-}
-
-void WakeCounter::Signal() {
-  const std::uint64_t one = 1;
-  // Fails only when the counter would overflow, and then it is readable anyway.
-  while (::write(fd_, &one, sizeof one) < 0 && errno == EINTR) {
-  }
-}
-
-void WakeCounter::Clear() {
-  std::uint64_t count = 0;
-  while (::read(fd_, &count, sizeof count) < 0 && errno == EINTR) {
-  }
 }
 
 std::optional<std::size_t> ReadSome(int fd, char* buffer, std::size_t length) {

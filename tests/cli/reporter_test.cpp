@@ -67,9 +67,9 @@ TEST(JsonReporter, KeepsStdoutForEventsOnly) {
 TEST(HumanReporter, DrawsProgressOnOneTerminalLine) {
   Streams s;
   const auto reporter = MakeHumanReporter(s.out, s.err, true);
-  reporter->Status("Programming, 9% completed.", false);
-  reporter->Status("Programming, 10% completed.", false);
-  reporter->Status("Burning Flash ...", false);
+  reporter->Status("Programming, 9% completed.", false, 9);
+  reporter->Status("Programming, 10% completed.", false, 10);
+  reporter->Status("Burning Flash ...", false, std::nullopt);
   EXPECT_EQ(s.out.str(), "\r" + ProgressLine(9, "Programming, 9% completed.") + "\r" +
                              ProgressLine(10, "Programming, 10% completed.") +
                              "\nStatus: Burning Flash ...\n");
@@ -79,7 +79,7 @@ TEST(HumanReporter, DrawsProgressOnOneTerminalLine) {
 TEST(HumanReporter, PrintsProgressAsLinesWhenNotATerminal) {
   Streams s;
   const auto reporter = MakeHumanReporter(s.out, s.err, false);
-  reporter->Status("Programming, 9% completed.", false);
+  reporter->Status("Programming, 9% completed.", false, 9);
   reporter->Beep();
   EXPECT_EQ(s.out.str(), "Status: Programming, 9% completed.\n");
 }
@@ -87,8 +87,8 @@ TEST(HumanReporter, PrintsProgressAsLinesWhenNotATerminal) {
 TEST(HumanReporter, FailureTextsGoToStderrAfterTheBarIsEnded) {
   Streams s;
   const auto reporter = MakeHumanReporter(s.out, s.err, true);
-  reporter->Status("Programming, 1% completed.", false);
-  reporter->Status("Programming Failed [0038].", true);
+  reporter->Status("Programming, 1% completed.", false, 1);
+  reporter->Status("Programming Failed [0038].", true, std::nullopt);
   reporter->Message("Error programming device.\n\nPlease contact", true);
   reporter->Exit(1);
   EXPECT_EQ(s.out.str(), "\r" + ProgressLine(1, "Programming, 1% completed.") + "\n");
@@ -121,7 +121,7 @@ TEST(HumanReporter, EndsAnUnansweredQuestionBeforeGoingOn) {
 TEST(HumanReporter, DefusesEscapeSequencesFromTheDevice) {
   Streams s;
   const auto reporter = MakeHumanReporter(s.out, s.err, false);
-  reporter->Status("\x1B[2JKavori Device was found.", false);
+  reporter->Status("\x1B[2JKavori Device was found.", false, std::nullopt);
   EXPECT_EQ(s.out.str(), "Status: ?[2JKavori Device was found.\n");
 }
 

@@ -43,8 +43,8 @@ TEST_F(TerminalViewTest, ReportsEveryCallInOrder) {
   view.StepEntered(4);
   view.Beep();
   view.BringToFront();
-  view.SetMessage("Kavori device is now reconnected.\n\nTo continue, click 'Next'.");
-  view.SetStatus("Device is reconnected.");
+  view.SetMessage("Kavori device is now reconnected.\n\nTo continue, click 'Next'.", false);
+  view.SetStatus("Device is reconnected.", false, std::nullopt);
   view.EnableNext(true);
   EXPECT_EQ(out.str(),
             "{\"event\":\"enter\",\"step\":4}\n"

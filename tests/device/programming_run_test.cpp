@@ -59,6 +59,11 @@ class RecordingObserver : public RunObserver {
     std::lock_guard guard(mutex_);
     statuses_.push_back(text);
   }
+  void RunProgress(int percent, const std::string& text) override {
+    std::lock_guard guard(mutex_);
+    statuses_.push_back(text);
+    percents_.push_back(percent);
+  }
   void RunFinished() override {
     std::lock_guard guard(mutex_);
     finished_ = true;
@@ -70,6 +75,7 @@ class RecordingObserver : public RunObserver {
   void Reset() {
     std::lock_guard guard(mutex_);
     statuses_.clear();
+    percents_.clear();
     finished_ = false;
     activeAtFinish_ = linkOpenAtFinish_ = imageLoadedAtFinish_ = true;
   }
@@ -80,6 +86,10 @@ class RecordingObserver : public RunObserver {
   std::vector<std::string> Statuses() {
     std::lock_guard guard(mutex_);
     return statuses_;
+  }
+  std::vector<int> Percents() {
+    std::lock_guard guard(mutex_);
+    return percents_;
   }
   // The statuses without the progress texts.
   std::vector<std::string> Milestones() {
@@ -97,6 +107,7 @@ class RecordingObserver : public RunObserver {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<std::string> statuses_;
+  std::vector<int> percents_;
   bool finished_ = false;
 };
 
@@ -154,6 +165,11 @@ TEST_F(ProgrammingRunTest, SuccessfulRunBurnsTheImageAndReleasesEverything) {
   EXPECT_EQ(statuses.size(), 5u + 100u) << "one text per whole percentage";
   EXPECT_EQ(statuses[1], "Programming, 1% completed.");
   EXPECT_EQ(statuses[100], "Programming, 100% completed.");
+  // The number travels beside each progress text and says the same.
+  const auto percents = observer_.Percents();
+  ASSERT_EQ(percents.size(), 100u);
+  for (std::size_t i = 0; i < percents.size(); ++i)
+    EXPECT_EQ(statuses[i + 1], "Programming, " + std::to_string(percents[i]) + "% completed.");
   EXPECT_FALSE(ProgrammingFailed);
   EXPECT_FALSE(observer_.activeAtFinish_);
   EXPECT_FALSE(observer_.linkOpenAtFinish_);

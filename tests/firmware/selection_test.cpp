@@ -39,11 +39,10 @@ std::vector<std::uint8_t> Image(const char* code, std::uint16_t productId = 0x00
 const std::vector<std::uint8_t> kWrongMagic = {0xAA, 0x08, 0x00, 0x00};
 const std::vector<std::uint8_t> kMagicOnly = {0x08, 0xAA, 0x00, 0x00};
 
-device::DeviceInfoRecord Device(const char* serial, std::uint32_t versionWord = 0x00050110) {
-  device::DeviceInfoRecord device;
-  device.ProductId = static_cast<std::uint16_t>(versionWord >> 16);
-  device.VersionWord = versionWord;
-  std::copy_n(serial, std::char_traits<char>::length(serial), device.SerialString.begin());
+firmware::TargetDevice Device(const char* serial, std::uint32_t versionWord = 0x00050110) {
+  firmware::TargetDevice device;
+  device.versionWord = versionWord;
+  std::copy_n(serial, std::char_traits<char>::length(serial), device.serialString.begin());
   return device;
 }
 
@@ -75,7 +74,7 @@ class SelectFirmwareTest : public FirmwareImageTest {
     }
   }
 
-  device::DeviceInfoRecord device_ = Device(kSerial);
+  firmware::TargetDevice device_ = Device(kSerial);
   FirmwareInfo info_;
 };
 
@@ -214,7 +213,7 @@ TEST_F(SelectFirmwareTest, WorkedSerialNumberTexts) {
 
 TEST_F(SelectFirmwareTest, SerialBytesAfterATerminatorStillCount) {
   device_ = Device("ABCDEF12345678901234XY");
-  device_.SerialString[12] = '\0';  // the texts end there, the numbers are still read
+  device_.serialString[12] = '\0';  // the texts end there, the numbers are still read
   Put("a.hex", Image("ABCDEF0000343490900000"));
   ASSERT_EQ(Select(), FirmwareSearchResult::Suitable);
   EXPECT_EQ(info_.partNumber, "ABCDEF1234");

@@ -28,6 +28,7 @@ using Report = std::vector<std::uint8_t>;
 class StatusRecorder final : public RunObserver {
  public:
   void RunStatus(const std::string& text) override { texts.push_back(text); }
+  void RunProgress(int, const std::string& text) override { texts.push_back(text); }
   void RunFinished() override {}
   std::vector<std::string> texts;
 };

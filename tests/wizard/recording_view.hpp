@@ -7,6 +7,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,12 +19,14 @@ namespace kavori::testing {
 class RecordingView : public wizard::WizardView {
  public:
   void StepEntered(unsigned step) override { Add("enter " + std::to_string(step)); }
-  void SetMessage(const std::string& text) override {
+  void SetMessage(const std::string& text, bool) override {
     message = text;
     Add("message " + text);
   }
-  void SetStatus(const std::string& text) override {
+  void SetStatus(const std::string& text, bool failed, std::optional<int> percent) override {
     status = text;
+    statusFailed = failed;
+    if (percent) lastPercent = *percent;
     Add("status " + text);
   }
   void EnableNext(bool on) override {
@@ -56,6 +59,8 @@ class RecordingView : public wizard::WizardView {
   std::vector<std::string> calls;
   std::string message;
   std::string status;
+  bool statusFailed = false;
+  int lastPercent = 0;  // of the last progress text
   bool next = false;
   bool back = false;
   bool finish = false;

@@ -347,7 +347,9 @@ TEST_F(WizardTest, FailedRunEndsOnTheErrorPageAndFinishAsks) {
             "Error programming device.\n\nPlease contact Brimsel support and provide the "
             "information listed below.");
   EXPECT_EQ(view_.status, "Verify failed !");
-  EXPECT_TRUE(device::ProgrammingFailed);
+  EXPECT_TRUE(view_.statusFailed) << "the failure text must travel with the red colour";
+  EXPECT_EQ(view_.lastPercent, 100);
+  EXPECT_TRUE(Wizard::ProgrammingFailed());
   view_.Take();
   EXPECT_TRUE(wizard_->OnFinish());
   EXPECT_EQ(view_.Take().front(), "ask Close and exit ?");

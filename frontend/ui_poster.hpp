@@ -11,18 +11,18 @@
 #include <memory>
 #include <mutex>
 
-#include "platform/linux/terminal_io.hpp"
+#include "platform/linux/wake_counter.hpp"
 #include "wizard/ui_poster.hpp"
 
-namespace kavori::cli {
+namespace kavori::frontend {
 
-class QtPoster final : public wizard::UiPoster {
+class QtUiPoster final : public wizard::UiPoster {
  public:
   // On the UI thread, with a QCoreApplication. std::runtime_error when no eventfd can be made.
-  QtPoster();
-  ~QtPoster() override;
-  QtPoster(const QtPoster&) = delete;
-  QtPoster& operator=(const QtPoster&) = delete;
+  QtUiPoster();
+  ~QtUiPoster() override;
+  QtUiPoster(const QtUiPoster&) = delete;
+  QtUiPoster& operator=(const QtUiPoster&) = delete;
 
   // Any thread. Tasks run on the UI thread in the order they were posted.
   void Post(std::function<void()> task) override;
@@ -39,4 +39,4 @@ class QtPoster final : public wizard::UiPoster {
   std::unique_ptr<QSocketNotifier> notifier_;
 };
 
-}  // namespace kavori::cli
+}  // namespace kavori::frontend

@@ -1,19 +1,19 @@
-#include "cli/qt_poster.hpp"
+#include "frontend/ui_poster.hpp"
 
 #include <stdexcept>
 
-namespace kavori::cli {
+namespace kavori::frontend {
 
-QtPoster::QtPoster() : wake_(platform::host::WakeCounter::Open()) {
+QtUiPoster::QtUiPoster() : wake_(platform::host::WakeCounter::Open()) {
   if (!wake_) throw std::runtime_error("cannot create the event descriptor for worker reports");
   notifier_ = std::make_unique<QSocketNotifier>(wake_->Fd(), QSocketNotifier::Read);
   QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(),
                    [this] { RunQueued(); });
 }
 
-QtPoster::~QtPoster() { Stop(); }
+QtUiPoster::~QtUiPoster() { Stop(); }
 
-void QtPoster::Post(std::function<void()> task) {
+void QtUiPoster::Post(std::function<void()> task) {
   std::lock_guard guard(mutex_);
   if (stopped_) return;
   queue_.push_back(std::move(task));
@@ -21,7 +21,7 @@ void QtPoster::Post(std::function<void()> task) {
   wake_->Signal();
 }
 
-void QtPoster::Stop() {
+void QtUiPoster::Stop() {
   std::deque<std::function<void()>> dropped;
   {
     std::lock_guard guard(mutex_);
@@ -31,7 +31,7 @@ void QtPoster::Stop() {
   notifier_->setEnabled(false);
 }
 
-void QtPoster::RunQueued() {
+void QtUiPoster::RunQueued() {
   wake_->Clear();
   // One at a time: a task may stop the poster, and the tasks after it must not run then.
   for (;;) {
@@ -46,4 +46,4 @@ void QtPoster::RunQueued() {
   }
 }
 
-}  // namespace kavori::cli
+}  // namespace kavori::frontend

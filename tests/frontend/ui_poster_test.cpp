@@ -1,4 +1,4 @@
-#include "cli/qt_poster.hpp"
+#include "frontend/ui_poster.hpp"
 
 #include <gtest/gtest.h>
 
@@ -9,10 +9,10 @@
 #include <thread>
 #include <vector>
 
-namespace kavori::cli {
+namespace kavori::frontend {
 namespace {
 
-class QtPosterTest : public ::testing::Test {
+class UiPosterTest : public ::testing::Test {
  protected:
   // Runs the event loop until `done` or a generous bound, which only a broken poster reaches.
   void RunUntil(const std::function<bool()>& done) {
@@ -27,13 +27,13 @@ class QtPosterTest : public ::testing::Test {
   }
 
   int argc = 1;
-  char name[16] = "qt_poster_test";
+  char name[16] = "ui_poster_test";
   char* argv[2] = {name, nullptr};
   QCoreApplication app{argc, argv};
 };
 
-TEST_F(QtPosterTest, RunsTasksFromWorkersOnTheUiThreadInOrder) {
-  QtPoster poster;
+TEST_F(UiPosterTest, RunsTasksFromWorkersOnTheUiThreadInOrder) {
+  QtUiPoster poster;
   const std::thread::id uiThread = std::this_thread::get_id();
   std::vector<int> seen;  // touched on the UI thread only
   bool allOnUiThread = true;
@@ -62,8 +62,8 @@ TEST_F(QtPosterTest, RunsTasksFromWorkersOnTheUiThreadInOrder) {
   }
 }
 
-TEST_F(QtPosterTest, DropsQueuedAndLaterTasksOnceStopped) {
-  QtPoster poster;
+TEST_F(UiPosterTest, DropsQueuedAndLaterTasksOnceStopped) {
+  QtUiPoster poster;
   int ran = 0;
   poster.Post([&] {
     ++ran;
@@ -79,4 +79,4 @@ TEST_F(QtPosterTest, DropsQueuedAndLaterTasksOnceStopped) {
 }
 
 }  // namespace
-}  // namespace kavori::cli
+}  // namespace kavori::frontend

@@ -1,0 +1,77 @@
+#include "frontend/session.hpp"
+
+#include <QCryptographicHash>
+#include <QtGlobal>
+#include <filesystem>
+#include <stdexcept>
+#include <utility>
+
+#include "device/device_link.hpp"
+#include "platform/linux/host_platform.hpp"
+#include "sim/simulated_world.hpp"
+
+namespace kavori::frontend {
+
+bool SimulationFromEnvironment(std::optional<sim::SimOptions>& simulate, std::string& error) {
+  simulate.reset();
+  if (!qEnvironmentVariableIsSet(kSimulateVariable)) return true;
+  const QByteArray value = qgetenv(kSimulateVariable);
+  std::string parseError;
+  simulate = sim::ParseSimOptions(std::string_view(value.constData(), value.size()), parseError);
+  if (simulate) return true;
+  error = std::string(kSimulateVariable) + ": " + parseError;
+  return false;
+}
+
+std::string CurrentDirectory() {
+  std::error_code failed;
+  const std::filesystem::path directory = std::filesystem::current_path(failed);
+  return failed ? std::string() : directory.string();
+}
+
+Session::Session(wizard::WizardView& view, std::string firmwareDirectory,
+                 std::optional<sim::SimOptions> simulate) {
+  platform::Platform services;
+  if (simulate) {
+    world_ = std::make_unique<sim::SimulatedWorld>(std::move(*simulate));
+    services = world_->Services();
+  } else {
+    host_ = std::make_unique<platform::host::HostPlatform>();
+    services = host_->Services();
+  }
+  if (!device::UsePlatform(services))
+    throw std::runtime_error("the device services cannot be installed while a link is open");
+  poster_ = std::make_unique<QtUiPoster>();
+  wizard_ = std::make_unique<wizard::Wizard>(view, *poster_, std::move(firmwareDirectory));
+}
+
+Session::~Session() {
+  End();
+  wizard_.reset();
+  poster_.reset();
+  // Nothing is open after the teardown, so the services can be taken back before they go.
+  device::UsePlatform(platform::Platform{});
+}
+
+void Session::End() {
+  if (wizard_) wizard_->Teardown();
+  if (poster_) poster_->Stop();
+}
+
+std::optional<SimulatedDevice> Session::DescribeSimulatedDevice() const {
+  if (!world_) return std::nullopt;
+  const std::optional<sim::DeviceSnapshot> snapshot = world_->Snapshot(0);
+  if (!snapshot) return std::nullopt;
+  SimulatedDevice device;
+  device.present = snapshot->present;
+  device.loaderMode = snapshot->loaderMode;
+  device.productId = snapshot->productId;
+  device.release = snapshot->release;
+  const QByteArrayView flash(snapshot->flash.data(),
+                             static_cast<qsizetype>(snapshot->flash.size()));
+  device.flashSha256 =
+      QCryptographicHash::hash(flash, QCryptographicHash::Sha256).toHex().toStdString();
+  return device;
+}
+
+}  // namespace kavori::frontend
