@@ -1,0 +1,37 @@
+// The application object: the process's life from start to end. It keeps the application title
+// as the application name (the caption of the start-up message boxes) and the command line, lets
+// one wizard run per user and display, and runs the wizard dialog modally; the process ends when
+// the dialog ends. UI thread only.
+#pragma once
+
+#include <QString>
+#include <string>
+
+namespace kavori::app {
+
+// Exit codes of the window (the dialog's own ending sets none).
+inline constexpr int kExitNormal = 0;
+inline constexpr int kExitCannotStart = 1;
+inline constexpr int kExitBadEnvironment = 64;
+
+// The command line of `main`'s arguments as given, before Qt takes out its own: every argument
+// after the program name, joined by single blanks. Empty without arguments.
+std::string CommandLineOf(int argc, const char* const* argv);
+
+class CFwToolApp {
+ public:
+  explicit CFwToolApp(std::string commandLine);
+
+  // Needs a QApplication. Either asks a running wizard to come to the front and returns at once,
+  // or runs the wizard dialog to its end. Always false: there is no message loop after it.
+  bool InitInstance();
+
+  int ExitCode() const { return exitCode_; }
+  const std::string& CommandLine() const { return m_lpCmdLine; }
+
+ private:
+  const std::string m_lpCmdLine;
+  int exitCode_ = kExitNormal;
+};
+
+}  // namespace kavori::app

@@ -1,0 +1,200 @@
+#include "app/fwtool_dlg.hpp"
+
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QShortcut>
+
+#include "app/about_dlg.hpp"
+#include "app/artwork.hpp"
+#include "app/dialog_units.hpp"
+#include "frontend/text.hpp"
+#include "wizard/wizard.hpp"
+
+namespace kavori::app {
+
+namespace {
+constexpr int kIdOk = 1;
+constexpr int kIdCancel = 2;
+
+QLabel* MakeStatic(QWidget* parent, const char* name, const QRect& geometry) {
+  auto* label = new QLabel(parent);
+  label->setObjectName(QString::fromLatin1(name));
+  // Ampersands are shown as they are.
+  label->setTextFormat(Qt::PlainText);
+  label->setGeometry(geometry);
+  return label;
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const char* text,
+                        const QRect& geometry) {
+  auto* button = new QPushButton(QString::fromLatin1(text), parent);
+  button->setObjectName(QString::fromLatin1(name));
+  // No default button: Enter on a button presses that button, elsewhere it is the OK path.
+  button->setAutoDefault(false);
+  button->setGeometry(geometry);
+  return button;
+}
+}  // namespace
+
+CFwToolDlg::CFwToolDlg(std::string commandLine, std::optional<sim::SimOptions> simulate,
+                       std::string firmwareDirectory)
+    : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      commandLine_(std::move(commandLine)) {
+  LoadArtwork();
+  setWindowTitle(QString::fromLatin1(wizard::kApplicationTitle));
+  setWindowIcon(QIcon(QStringLiteral(":/kavori/app-icon.png")));
+  setFont(DialogFont());
+  const DialogUnits du(font());
+  setFixedSize(du.Size(317, 137));
+
+  // In template order, which is also the tab order.
+  status_ = MakeStatic(this, "status", du.Rect(5, 120, 305, 10));
+  status_->setText(QStringLiteral("Status"));
+  status_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  status_->setLineWidth(1);
+  status_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  status_->setAutoFillBackground(false);
+
+  picture_ = MakeStatic(this, "picture", QRect());
+  picture_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  picture_->setLineWidth(1);
+  picture_->setPixmap(QPixmap(QStringLiteral(":/kavori/wizard-picture.png")));
+  picture_->move(du.X(5), du.Y(5));
+  picture_->adjustSize();
+
+  message_ = MakeStatic(this, "message", du.Rect(100, 7, 205, 83));
+  message_->setWordWrap(true);
+  message_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+  next_ = MakeButton(this, "next", "&Next", du.Rect(195, 100, 45, 15));
+  back_ = MakeButton(this, "back", "&Back", du.Rect(130, 100, 45, 15));
+  finish_ = MakeButton(this, "finish", "&Finish", du.Rect(265, 100, 45, 15));
+  setTabOrder(next_, back_);
+  setTabOrder(back_, finish_);
+  connect(next_, &QPushButton::clicked, this, [this] { OnNext(); });
+  connect(back_, &QPushButton::clicked, this, [this] { OnBack(); });
+  connect(finish_, &QPushButton::clicked, this, [this] { OnFinish(); });
+
+  auto* about = new QShortcut(QKeySequence(Qt::Key_F1), this);
+  connect(about, &QShortcut::activated, this, [this] { OnSysCommand(kAboutCommand); });
+
+  session_ =
+      std::make_unique<frontend::Session>(*this, std::move(firmwareDirectory), std::move(simulate));
+}
+
+CFwToolDlg::~CFwToolDlg() { session_.reset(); }
+
+int CFwToolDlg::DoModal() {
+  if (!OnInitDialog()) return result();
+  return exec();
+}
+
+bool CFwToolDlg::OnInitDialog() {
+  if (session_->Wizard().Start()) return true;
+  EndDialog(0);
+  return false;
+}
+
+void CFwToolDlg::OnSysCommand(unsigned id) {
+  if ((id & 0xFFF0u) != kAboutCommand) return;
+  CAboutDlg about(commandLine_, this);
+  about.DoModal();
+}
+
+void CFwToolDlg::OnOK() {
+  if (session_->Wizard().OnOK()) EndDialog(kIdOk);
+}
+
+void CFwToolDlg::OnCancel() {
+  if (session_->Wizard().OnCancel()) EndDialog(kIdCancel);
+}
+
+void CFwToolDlg::OnNext() { session_->Wizard().OnNext(); }
+
+void CFwToolDlg::OnBack() { session_->Wizard().OnBack(); }
+
+void CFwToolDlg::OnFinish() {
+  if (session_->Wizard().OnFinish()) EndDialog(0);
+}
+
+void CFwToolDlg::DestroyWindow() { session_->End(); }
+
+void CFwToolDlg::EndDialog(int result) {
+  DestroyWindow();
+  QDialog::done(result);
+}
+
+void CFwToolDlg::reject() { OnCancel(); }
+
+void CFwToolDlg::accept() { OnOK(); }
+
+void CFwToolDlg::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    auto* button = qobject_cast<QPushButton*>(focusWidget());
+    if (button != nullptr && button->isEnabled())
+      button->click();
+    else
+      OnOK();
+    event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+void CFwToolDlg::contextMenuEvent(QContextMenuEvent* event) {
+  QMenu menu(this);
+  QAction* about = menu.addAction(QString::fromLatin1(kAboutEntry));
+  if (menu.exec(event->globalPos()) == about) OnSysCommand(kAboutCommand);
+}
+
+void CFwToolDlg::SetMessage(const std::string& text, bool) {
+  message_->setText(frontend::DecodeText(text));
+  ShowNow();
+}
+
+void CFwToolDlg::SetStatus(const std::string& text, bool failed, std::optional<int>) {
+  QPalette palette = status_->palette();
+  palette.setColor(QPalette::WindowText, failed ? QColor(255, 0, 0) : QColor(0, 0, 0));
+  status_->setPalette(palette);
+  status_->setText(frontend::DecodeText(text));
+  ShowNow();
+}
+
+void CFwToolDlg::EnableNext(bool enabled) { next_->setEnabled(enabled); }
+
+void CFwToolDlg::EnableBack(bool enabled) { back_->setEnabled(enabled); }
+
+void CFwToolDlg::EnableFinish(bool enabled) { finish_->setEnabled(enabled); }
+
+void CFwToolDlg::Beep() { QApplication::beep(); }
+
+void CFwToolDlg::BringToFront() {
+  ++frontRequests_;
+  raise();
+  activateWindow();
+}
+
+bool CFwToolDlg::AskYesNo(const std::string& text) {
+  QMessageBox box(QMessageBox::NoIcon, windowTitle(), frontend::DecodeText(text),
+                  QMessageBox::Yes | QMessageBox::No, this);
+  box.setDefaultButton(QMessageBox::Yes);
+  return box.exec() == QMessageBox::Yes;
+}
+
+void CFwToolDlg::ShowStartupMessage(const std::string& text) {
+  QMessageBox box(QMessageBox::Warning, QApplication::applicationName(), frontend::DecodeText(text),
+                  QMessageBox::Ok);
+  box.exec();
+}
+
+void CFwToolDlg::ShowNow() {
+  if (isVisible()) repaint();
+}
+
+}  // namespace kavori::app

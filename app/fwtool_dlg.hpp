@@ -1,0 +1,93 @@
+// The wizard window: the tool's one dialog. It shows what the step machine decides (texts, button
+// states, the red status line after a failure) and turns clicks on Next, Back and Finish into
+// step moves. Escape, the close box and Enter on no button end it, except while the device is
+// being programmed. Its About entry sits in the context menu and on F1.
+//
+// UI thread only. Worker threads reach it through the session's poster, also while a nested
+// modal loop runs (the About box, the "Close and exit ?" question).
+#pragma once
+
+#include <QDialog>
+#include <QLabel>
+#include <QPushButton>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "frontend/session.hpp"
+#include "sim/sim_options.hpp"
+#include "wizard/wizard_view.hpp"
+
+namespace kavori::app {
+
+inline constexpr char kAboutEntry[] = "&About Brimsel Kavori Sable Firmware Programming Tool ...";
+// The command id of the About entry; ids 0x0010..0x001F all open the About box.
+inline constexpr unsigned kAboutCommand = 0x0010;
+
+class CFwToolDlg final : public QDialog, public wizard::WizardView {
+  Q_OBJECT
+
+ public:
+  // `commandLine` goes to the About box. `simulate`: a simulated Kavori instead of the host's
+  // devices. Firmware files are searched in `firmwareDirectory`. std::runtime_error when the
+  // session cannot be set up.
+  CFwToolDlg(std::string commandLine, std::optional<sim::SimOptions> simulate,
+             std::string firmwareDirectory);
+  ~CFwToolDlg() override;
+
+  // OnInitDialog, then the modal loop unless OnInitDialog ended the dialog; the result.
+  int DoModal();
+
+  // The handlers.
+  // Counts the devices: ends the dialog after the refusal (false), or shows the Welcome page.
+  bool OnInitDialog();
+  void OnSysCommand(unsigned id);
+  void OnOK();
+  void OnCancel();
+  void OnNext();
+  void OnBack();
+  void OnFinish();
+  // Stops the workers, closes the device link and releases the firmware image. Idempotent.
+  void DestroyWindow();
+
+  // The wizard view.
+  void SetMessage(const std::string& text, bool failed) override;
+  void SetStatus(const std::string& text, bool failed, std::optional<int> progressPercent) override;
+  void EnableNext(bool enabled) override;
+  void EnableBack(bool enabled) override;
+  void EnableFinish(bool enabled) override;
+  void Beep() override;
+  void BringToFront() override;
+  bool AskYesNo(const std::string& text) override;
+  void ShowStartupMessage(const std::string& text) override;
+
+  frontend::Session& Session() { return *session_; }
+  // How often BringToFront was called, by the wizard or by a second start.
+  int FrontRequests() const { return frontRequests_; }
+
+ protected:
+  // Escape and the close box come here as the cancel path; Enter on no button as OK.
+  void reject() override;
+  void accept() override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+
+ private:
+  void EndDialog(int result);
+  // Paints the window at once: texts set before the UI thread pauses must be on screen during
+  // the pause.
+  void ShowNow();
+
+  const std::string commandLine_;
+  QLabel* status_;
+  QLabel* picture_;
+  QLabel* message_;
+  QPushButton* next_;
+  QPushButton* back_;
+  QPushButton* finish_;
+  int frontRequests_ = 0;
+  // Goes before the widgets (they go with the QWidget base): nothing posted finds them gone.
+  std::unique_ptr<frontend::Session> session_;
+};
+
+}  // namespace kavori::app
