@@ -18,9 +18,6 @@
 namespace kavori::app {
 
 namespace {
-constexpr int kIdOk = 1;
-constexpr int kIdCancel = 2;
-
 QLabel* MakeStatic(QWidget* parent, const char* name, const QRect& geometry) {
   auto* label = new QLabel(parent);
   label->setObjectName(QString::fromLatin1(name));

@@ -23,6 +23,9 @@ namespace kavori::app {
 inline constexpr char kAboutEntry[] = "&About Brimsel Kavori Sable Firmware Programming Tool ...";
 // The command id of the About entry; ids 0x0010..0x001F all open the About box.
 inline constexpr unsigned kAboutCommand = 0x0010;
+// The results of the modal run when it ends through the OK and cancel paths.
+inline constexpr int kIdOk = 1;
+inline constexpr int kIdCancel = 2;
 
 class CFwToolDlg final : public QDialog, public wizard::WizardView {
   Q_OBJECT

@@ -1,0 +1,419 @@
+// The wizard window and the About box on Qt's offscreen platform, against the simulated Kavori.
+// The step machine's texts and decisions are tested without widgets in tests/wizard; these tests
+// prove the wiring: buttons, keys, boxes, colours, nested modal loops and the start-up.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCryptographicHash>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionSlider>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/about_dlg.hpp"
+#include "app/fwtool_app.hpp"
+#include "app/fwtool_dlg.hpp"
+#include "app/single_instance.hpp"
+#include "platform/pause.hpp"
+#include "support/device_state.hpp"
+#include "wizard/wizard.hpp"
+
+namespace kavori::app {
+namespace {
+
+constexpr int kWaitMs = 20000;
+const QColor kRed(255, 0, 0);
+const QColor kBlack(0, 0, 0);
+
+// Answers the next modal QMessageBox with `button` from the event loop and remembers it.
+class BoxAnswerer {
+ public:
+  explicit BoxAnswerer(QMessageBox::StandardButton button) {
+    QObject::connect(&timer_, &QTimer::timeout, [this, button] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (box == nullptr) return;
+      timer_.stop();
+      seen = true;
+      title = box->windowTitle();
+      text = box->text();
+      icon = box->icon();
+      box->button(button)->click();
+    });
+    timer_.start(5);
+  }
+
+  bool seen = false;
+  QString title;
+  QString text;
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+
+ private:
+  QTimer timer_;
+};
+
+class WindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    platform::SetPauseScaleForTests(0.01);
+    testing::ResetDeviceStateForTest();
+  }
+
+  void TearDown() override {
+    dialog_.reset();
+    EXPECT_TRUE(testing::RestoreDeviceState());
+  }
+
+  CFwToolDlg& Open(const std::string& options, const std::string& commandLine = "") {
+    std::string error;
+    std::optional<sim::SimOptions> simulate = sim::ParseSimOptions(options, error);
+    EXPECT_TRUE(simulate.has_value()) << error;
+    dialog_ = std::make_unique<CFwToolDlg>(commandLine, simulate, KAVORI_EXAMPLES_DIR);
+    return *dialog_;
+  }
+
+  // Opens the window on the Welcome page.
+  CFwToolDlg& Show(const std::string& options) {
+    CFwToolDlg& dialog = Open(options);
+    EXPECT_TRUE(dialog.OnInitDialog());
+    dialog.show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    return dialog;
+  }
+
+  QPushButton& Button(const char* name) { return *dialog_->findChild<QPushButton*>(name); }
+  QLabel& Label(const char* name) { return *dialog_->findChild<QLabel*>(name); }
+  QString Status() { return Label("status").text(); }
+  QColor StatusColour() { return Label("status").palette().color(QPalette::WindowText); }
+
+  // Clicks `name` once it is enabled.
+  void Click(const char* name) {
+    QPushButton& button = Button(name);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return button.isEnabled(); }, kWaitMs))
+        << name << " never enabled; status: " << Status().toStdString();
+    QTest::mouseClick(&button, Qt::LeftButton);
+  }
+
+  // Next up to the information page.
+  void WalkToInformationPage() {
+    Click("next");
+    Click("next");
+    ASSERT_EQ(Status(), "Firmware file version and device version check")
+        << Label("message").text().toStdString();
+  }
+
+  bool WaitForStatus(const QString& status) {
+    return QTest::qWaitFor([&] { return Status() == status; }, kWaitMs);
+  }
+
+  std::unique_ptr<CFwToolDlg> dialog_;
+};
+
+TEST_F(WindowTest, StartupRefusalsShowTheirBoxAndEndTheTool) {
+  const struct {
+    const char* options;
+    const char* text;
+  } cases[] = {
+      {"devices=0", "No Kavori Device found.\nPlease connect one, and then try again."},
+      {"devices=2",
+       "More then one Kavori Devices are connected.\nPlease make sure that only the Kavori that "
+       "needs a firmware upgrade is connected.\nThen try again."},
+  };
+  QApplication::setApplicationName(QString::fromLatin1(wizard::kApplicationTitle));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.options);
+    CFwToolDlg& dialog = Open(c.options);
+    BoxAnswerer box(QMessageBox::Ok);
+    EXPECT_EQ(dialog.DoModal(), 0);
+    EXPECT_TRUE(box.seen);
+    EXPECT_EQ(box.text, c.text);
+    EXPECT_EQ(box.title, wizard::kApplicationTitle);
+    EXPECT_EQ(box.icon, QMessageBox::Warning);
+    EXPECT_FALSE(dialog.isVisible()) << "the wizard was offered after the refusal";
+    dialog_.reset();
+  }
+}
+
+TEST_F(WindowTest, ClickingThroughProgramsTheDeviceAndFinishEndsWithoutAQuestion) {
+  CFwToolDlg& dialog = Show("pid=0x0005,replug=20,restart=10");
+  EXPECT_EQ(dialog.windowTitle(), wizard::kApplicationTitle);
+  EXPECT_EQ(Status(), "Welcome");
+  EXPECT_EQ(StatusColour(), kBlack);
+  // A bare machine without fonts renders every text as nothing, without an error.
+  const QImage message = Label("message").grab().toImage();
+  bool inked = false;
+  for (int y = 0; y < message.height() && !inked; ++y)
+    for (int x = 0; x < message.width() && !inked; ++x) inked = qGray(message.pixel(x, y)) < 96;
+  EXPECT_TRUE(inked) << "the message text rendered blank: is a font installed?";
+
+  WalkToInformationPage();
+  Click("next");  // prepare; the simulated user replugs the device
+  ASSERT_TRUE(WaitForStatus("Device is reconnected."));
+  Click("next");
+  ASSERT_TRUE(WaitForStatus("Programming completed successfully.")) << Status().toStdString();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Button("finish").isEnabled(); }, kWaitMs));
+  EXPECT_EQ(StatusColour(), kBlack);
+  EXPECT_FALSE(Button("next").isEnabled());
+  EXPECT_FALSE(Button("back").isEnabled());
+
+  QFile image(QStringLiteral(KAVORI_EXAMPLES_DIR "/kavori-demo.hex"));
+  ASSERT_TRUE(image.open(QIODevice::ReadOnly));
+  const std::optional<frontend::SimulatedDevice> device =
+      dialog.Session().DescribeSimulatedDevice();
+  ASSERT_TRUE(device.has_value());
+  EXPECT_EQ(
+      device->flashSha256,
+      QCryptographicHash::hash(image.readAll(), QCryptographicHash::Sha256).toHex().toStdString());
+
+  BoxAnswerer unexpected(QMessageBox::No);
+  Click("finish");
+  EXPECT_FALSE(unexpected.seen) << "a successful run asks nothing";
+  EXPECT_FALSE(dialog.isVisible());
+}
+
+TEST_F(WindowTest, FailedRunShowsARedStatusAndFinishAsks) {
+  CFwToolDlg& dialog = Show("pid=0x8105,nak=verify,restart=10");
+  WalkToInformationPage();
+  Click("next");
+  ASSERT_TRUE(WaitForStatus("Verify failed !"));
+  EXPECT_EQ(StatusColour(), kRed);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Button("finish").isEnabled(); }, kWaitMs));
+  EXPECT_EQ(Label("message").palette().color(QPalette::WindowText),
+            dialog.palette().color(QPalette::WindowText))
+      << "only the status line turns red";
+
+  {
+    BoxAnswerer box(QMessageBox::No);
+    Click("finish");
+    EXPECT_TRUE(box.seen);
+    EXPECT_EQ(box.text, "Close and exit ?");
+    EXPECT_EQ(box.title, dialog.windowTitle());
+    EXPECT_EQ(box.icon, QMessageBox::NoIcon);
+  }
+  EXPECT_TRUE(dialog.isVisible()) << "No must leave the wizard as it was";
+  EXPECT_EQ(Status(), "Verify failed !");
+  BoxAnswerer yes(QMessageBox::Yes);
+  Click("finish");
+  EXPECT_TRUE(yes.seen);
+  EXPECT_FALSE(dialog.isVisible());
+}
+
+// Escape, the close box and Enter on no button: refused while programming runs, the end of the
+// tool at any other time.
+TEST_F(WindowTest, CancelAndOkPathsAreRefusedOnlyWhileProgramming) {
+  const struct {
+    const char* name;
+    std::function<void(CFwToolDlg&)> press;
+    int result;
+  } ways[] = {
+      {"escape", [](CFwToolDlg& d) { QTest::keyClick(&d, Qt::Key_Escape); }, kIdCancel},
+      {"close box", [](CFwToolDlg& d) { d.close(); }, kIdCancel},
+      {"enter on no button",
+       [](CFwToolDlg& d) {
+         if (QWidget* focus = d.focusWidget()) focus->clearFocus();
+         QTest::keyClick(&d, Qt::Key_Return);
+       },
+       kIdOk},
+  };
+  for (const auto& way : ways) {
+    SCOPED_TRACE(way.name);
+    CFwToolDlg& dialog = Show("pid=0x8105,latency-us=3000,restart=10");
+    WalkToInformationPage();
+    Click("next");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Status().startsWith("Programming, "); }, kWaitMs));
+    way.press(dialog);
+    EXPECT_TRUE(dialog.isVisible()) << "the tool ended while programming";
+    ASSERT_TRUE(WaitForStatus("Programming completed successfully."));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Button("finish").isEnabled(); }, kWaitMs));
+    way.press(dialog);
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(dialog.result(), way.result);
+    dialog_.reset();
+    ASSERT_TRUE(testing::RestoreDeviceState());
+    testing::ResetDeviceStateForTest();
+  }
+}
+
+// Texts set before the UI thread pauses (the prepare step, Finish's wait, the firmware search)
+// must be painted before the pause, not after it.
+TEST_F(WindowTest, StatusIsPaintedBeforeControlReturnsToTheEventLoop) {
+  CFwToolDlg& dialog = Show("");
+  struct PaintCounter : QObject {
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+      if (event->type() == QEvent::Paint) ++paints;
+      return false;
+    }
+  } counter;
+  Label("status").installEventFilter(&counter);
+  dialog.SetStatus("Preparing device ...", false, std::nullopt);
+  EXPECT_GE(counter.paints, 1);
+}
+
+TEST_F(WindowTest, SystemCommandsOfTheAboutRangeOpenTheAboutBox) {
+  CFwToolDlg& dialog = Show("");
+  for (const unsigned id : {0x0010u, 0x0015u, 0x001Fu, 0x0020u, 0xF060u}) {
+    SCOPED_TRACE(id);
+    bool opened = false;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+      if (auto* about = qobject_cast<CAboutDlg*>(QApplication::activeModalWidget())) {
+        opened = true;
+        about->accept();
+      }
+    });
+    closer.start(5);
+    dialog.OnSysCommand(id);
+    EXPECT_EQ(opened, id < 0x0020u);
+  }
+}
+
+// Worker tasks run inside the About box's nested loop: the whole run goes on behind it.
+TEST_F(WindowTest, AboutBoxStaysOpenThroughAWholeProgrammingRun) {
+  CFwToolDlg& dialog = Show("pid=0x8105,latency-us=2000,restart=10");
+  WalkToInformationPage();
+  Click("next");
+  bool finishedBehindTheBox = false;
+  QTimer watcher;
+  QObject::connect(&watcher, &QTimer::timeout, [&] {
+    auto* about = qobject_cast<CAboutDlg*>(QApplication::activeModalWidget());
+    if (about == nullptr || !Button("finish").isEnabled()) return;
+    finishedBehindTheBox = Status() == "Programming completed successfully.";
+    about->accept();
+  });
+  watcher.start(5);
+  dialog.OnSysCommand(kAboutCommand);
+  EXPECT_TRUE(finishedBehindTheBox) << Status().toStdString();
+  EXPECT_TRUE(Label("message").text().startsWith("Programming completed successfully."));
+}
+
+class AboutBoxTest : public ::testing::Test {
+ protected:
+  void SetUp() override { wizard::SetReplyTimeoutMs(30000); }
+  void TearDown() override { wizard::SetReplyTimeoutMs(30000); }
+
+  // Drags the thumb far beyond `towardsRight`'s end of the channel and lets go.
+  static void DragThumb(QSlider& slider, bool towardsRight) {
+    QStyleOptionSlider option;
+    option.initFrom(&slider);
+    option.orientation = slider.orientation();
+    option.minimum = slider.minimum();
+    option.maximum = slider.maximum();
+    option.sliderPosition = slider.sliderPosition();
+    option.sliderValue = slider.value();
+    const QRect thumb = slider.style()->subControlRect(QStyle::CC_Slider, &option,
+                                                       QStyle::SC_SliderHandle, &slider);
+    const QPoint end(towardsRight ? slider.width() + 200 : -200, thumb.center().y());
+    QTest::mousePress(&slider, Qt::LeftButton, {}, thumb.center());
+    QTest::mouseMove(&slider, (thumb.center() + end) / 2);
+    QTest::mouseMove(&slider, end);
+    QTest::mouseRelease(&slider, Qt::LeftButton, {}, end);
+  }
+};
+
+TEST_F(AboutBoxTest, OnlyTheExactServiceCodeShowsTheSlider) {
+  for (const char* commandLine : {"4630275", "4630275 ", "x4630275", "", "463027"}) {
+    SCOPED_TRACE(commandLine);
+    CAboutDlg about(commandLine, nullptr);
+    about.OnInitDialog();
+    const bool service = std::string(commandLine) == kServiceCode;
+    EXPECT_EQ(about.Slider().isVisibleTo(&about), service);
+    EXPECT_EQ(about.TimeOutLabel().isVisibleTo(&about), service);
+    EXPECT_EQ(about.Slider().value(), 30000);
+    EXPECT_EQ(about.TimeOutLabel().text(), "Time Out: 30000 ms");
+    EXPECT_EQ(about.VersionLabel().text(), "1.0.3.0");
+    EXPECT_EQ(about.windowTitle(), kAboutCaption);
+  }
+}
+
+TEST_F(AboutBoxTest, OnlyDraggingTheThumbSetsTheTimeout) {
+  CAboutDlg about(kServiceCode, nullptr);
+  about.OnInitDialog();
+  about.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&about));
+  QSlider& slider = about.Slider();
+
+  for (const Qt::Key key : {Qt::Key_Left, Qt::Key_PageDown, Qt::Key_Home, Qt::Key_End}) {
+    QTest::keyClick(&slider, key);
+  }
+  EXPECT_NE(slider.value(), 30000) << "the keys did not reach the slider";
+  EXPECT_EQ(wizard::ReplyTimeoutMs(), 30000) << "a key changed the time-out";
+  EXPECT_EQ(about.TimeOutLabel().text(), "Time Out: 30000 ms");
+
+  DragThumb(slider, false);
+  EXPECT_EQ(wizard::ReplyTimeoutMs(), 1);
+  EXPECT_EQ(about.TimeOutLabel().text(), "Time Out: 1 ms");
+  DragThumb(slider, true);
+  EXPECT_EQ(wizard::ReplyTimeoutMs(), 32766);
+  EXPECT_EQ(about.TimeOutLabel().text(), "Time Out: 32766 ms");
+
+  // Another control's notification, or another code, changes nothing.
+  about.OnHScroll(CAboutDlg::kThumbTrack, 500, &about);
+  about.OnHScroll(1, 500, &slider);
+  EXPECT_EQ(wizard::ReplyTimeoutMs(), 32766);
+
+  CAboutDlg reopened(kServiceCode, nullptr);
+  reopened.OnInitDialog();
+  EXPECT_EQ(reopened.Slider().value(), 32766) << "a fresh box starts from the value last set";
+  EXPECT_EQ(reopened.TimeOutLabel().text(), "Time Out: 32766 ms");
+}
+
+TEST(CommandLine, ArgumentsAreJoinedBySingleBlanks) {
+  const struct {
+    std::vector<const char*> argv;
+    const char* line;
+  } cases[] = {
+      {{"kavori-fwtool"}, ""},
+      {{"kavori-fwtool", "4630275"}, "4630275"},
+      {{"kavori-fwtool", "4630275 "}, "4630275 "},
+      {{"kavori-fwtool", "a", "b c"}, "a b c"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(CommandLineOf(static_cast<int>(c.argv.size()), c.argv.data()), c.line);
+}
+
+TEST(SingleInstance, ASecondStartAsksTheFirstToComeForwardAndExitsAtOnce) {
+  // A display of our own, so that a wizard running on this machine is not disturbed.
+  qputenv("DISPLAY", ":kavori-test-" + QByteArray::number(QCoreApplication::applicationPid()));
+  SingleInstanceGuard first(InstanceName());
+  ASSERT_TRUE(first.Claim());
+  int requests = 0;
+  first.OnComeForward([&] { ++requests; });
+
+  QProcess second;
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert(QStringLiteral("KAVORI_SIMULATE"), QString());
+  environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+  second.setProcessEnvironment(environment);
+  QElapsedTimer elapsed;
+  elapsed.start();
+  second.start(QStringLiteral(KAVORI_FWTOOL_PATH), {});
+  const bool ended =
+      QTest::qWaitFor([&] { return second.state() == QProcess::NotRunning; }, kWaitMs);
+  ::testing::Test::RecordProperty("second_start_ms", static_cast<int>(elapsed.elapsed()));
+  if (!ended) second.kill();
+  ASSERT_TRUE(ended) << "the second start opened a wizard of its own";
+  EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(second.exitCode(), 0);
+  EXPECT_EQ(requests, 1);
+}
+
+}  // namespace
+}  // namespace kavori::app
+
+int main(int argc, char** argv) {
+  // Also when ctest lists the tests: no display is needed, nor used when there is one.
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  ::testing::InitGoogleTest(&argc, argv);
+  QApplication application(argc, argv);
+  return RUN_ALL_TESTS();
+}
