@@ -6,7 +6,6 @@
 #include <QApplication>
 #include <QCryptographicHash>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProcess>
@@ -19,13 +18,16 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/about_dlg.hpp"
 #include "app/fwtool_app.hpp"
 #include "app/fwtool_dlg.hpp"
 #include "app/single_instance.hpp"
+#include "firmware/image_builder.hpp"
 #include "platform/pause.hpp"
 #include "support/device_state.hpp"
+#include "support/scratch_dir.hpp"
 #include "wizard/wizard.hpp"
 
 namespace kavori::app {
@@ -66,6 +68,9 @@ class WindowTest : public ::testing::Test {
   void SetUp() override {
     platform::SetPauseScaleForTests(0.01);
     testing::ResetDeviceStateForTest();
+    // A copy of our own: a loaded image is locked, and other tests may load theirs meanwhile.
+    image_ = firmware::DemoImage().Build();
+    ASSERT_TRUE(firmware::ImageBuilder().BytesAt(0, image_).WriteTo(firmware_.File("demo.hex")));
   }
 
   void TearDown() override {
@@ -77,7 +82,7 @@ class WindowTest : public ::testing::Test {
     std::string error;
     std::optional<sim::SimOptions> simulate = sim::ParseSimOptions(options, error);
     EXPECT_TRUE(simulate.has_value()) << error;
-    dialog_ = std::make_unique<CFwToolDlg>(commandLine, simulate, KAVORI_EXAMPLES_DIR);
+    dialog_ = std::make_unique<CFwToolDlg>(commandLine, simulate, firmware_.Path());
     return *dialog_;
   }
 
@@ -115,6 +120,8 @@ class WindowTest : public ::testing::Test {
     return QTest::qWaitFor([&] { return Status() == status; }, kWaitMs);
   }
 
+  testing::ScratchDir firmware_;
+  std::vector<std::uint8_t> image_;
   std::unique_ptr<CFwToolDlg> dialog_;
 };
 
@@ -165,14 +172,13 @@ TEST_F(WindowTest, ClickingThroughProgramsTheDeviceAndFinishEndsWithoutAQuestion
   EXPECT_FALSE(Button("next").isEnabled());
   EXPECT_FALSE(Button("back").isEnabled());
 
-  QFile image(QStringLiteral(KAVORI_EXAMPLES_DIR "/kavori-demo.hex"));
-  ASSERT_TRUE(image.open(QIODevice::ReadOnly));
   const std::optional<frontend::SimulatedDevice> device =
       dialog.Session().DescribeSimulatedDevice();
   ASSERT_TRUE(device.has_value());
-  EXPECT_EQ(
-      device->flashSha256,
-      QCryptographicHash::hash(image.readAll(), QCryptographicHash::Sha256).toHex().toStdString());
+  const QByteArray image(reinterpret_cast<const char*>(image_.data()),
+                         static_cast<qsizetype>(image_.size()));
+  EXPECT_EQ(device->flashSha256,
+            QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex().toStdString());
 
   BoxAnswerer unexpected(QMessageBox::No);
   Click("finish");
