@@ -302,6 +302,30 @@ TEST_F(WindowTest, AboutBoxStaysOpenThroughAWholeProgrammingRun) {
   EXPECT_TRUE(Label("message").text().startsWith("Programming completed successfully."));
 }
 
+// The watcher brings the device back while "Close and exit ?" waits for its answer: its advance
+// runs inside the question's loop, and No leaves the wizard on the page it has reached.
+TEST_F(WindowTest, DeviceComesBackWhileFinishAsks) {
+  Show("pid=0x0005,replug=300,restart=10");
+  WalkToInformationPage();
+  Click("next");
+  ASSERT_TRUE(WaitForStatus("Preparing device done, waiting for reconnect ..."));
+  bool reconnectedBehindTheBox = false;
+  QTimer answerer;
+  QObject::connect(&answerer, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr || Status() != "Device is reconnected.") return;
+    reconnectedBehindTheBox = Button("next").isEnabled();
+    box->button(QMessageBox::No)->click();
+  });
+  answerer.start(5);
+  Click("finish");
+  answerer.stop();
+  ASSERT_TRUE(reconnectedBehindTheBox);
+  EXPECT_TRUE(dialog_->isVisible());
+  Click("next");
+  EXPECT_TRUE(WaitForStatus("Programming completed successfully.")) << Status().toStdString();
+}
+
 class AboutBoxTest : public ::testing::Test {
  protected:
   void SetUp() override { wizard::SetReplyTimeoutMs(30000); }
