@@ -172,7 +172,6 @@ void CFwToolDlg::EnableFinish(bool enabled) { finish_->setEnabled(enabled); }
 void CFwToolDlg::Beep() { QApplication::beep(); }
 
 void CFwToolDlg::BringToFront() {
-  ++frontRequests_;
   raise();
   activateWindow();
 }

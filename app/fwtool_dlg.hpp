@@ -65,8 +65,6 @@ class CFwToolDlg final : public QDialog, public wizard::WizardView {
   void ShowStartupMessage(const std::string& text) override;
 
   frontend::Session& Session() { return *session_; }
-  // How often BringToFront was called, by the wizard or by a second start.
-  int FrontRequests() const { return frontRequests_; }
 
  protected:
   // Escape and the close box come here as the cancel path; Enter on no button as OK.
@@ -88,7 +86,6 @@ class CFwToolDlg final : public QDialog, public wizard::WizardView {
   QPushButton* next_;
   QPushButton* back_;
   QPushButton* finish_;
-  int frontRequests_ = 0;
   // Goes before the widgets (they go with the QWidget base): nothing posted finds them gone.
   std::unique_ptr<frontend::Session> session_;
 };
