@@ -1,9 +1,11 @@
 #include "app/fwtool_app.hpp"
 
 #include <QApplication>
+#include <QSocketNotifier>
 #include <QWidget>
 #include <exception>
 #include <iostream>
+#include <memory>
 #include <optional>
 
 #include "app/fwtool_dlg.hpp"
@@ -26,7 +28,9 @@ std::string CommandLineOf(int argc, const char* const* argv) {
   return line;
 }
 
-CFwToolApp::CFwToolApp(std::string commandLine) : m_lpCmdLine(std::move(commandLine)) {}
+CFwToolApp::CFwToolApp(std::string commandLine,
+                       platform::host::TerminationSignals* terminationSignals)
+    : m_lpCmdLine(std::move(commandLine)), terminationSignals_(terminationSignals) {}
 
 bool CFwToolApp::InitInstance() {
   SingleInstanceGuard guard(InstanceName());
@@ -50,6 +54,22 @@ bool CFwToolApp::InitInstance() {
         modal->activateWindow();
       }
     });
+    std::unique_ptr<QSocketNotifier> signalNotifier;
+    if (terminationSignals_) {
+      signalNotifier =
+          std::make_unique<QSocketNotifier>(terminationSignals_->Fd(), QSocketNotifier::Read);
+      QObject::connect(signalNotifier.get(), &QSocketNotifier::activated, &dialog, [this] {
+        if (!terminationSignals_->Take()) return;
+        if (wizard::Wizard::ProgrammingActive()) {
+          std::cerr << kToolName
+                    << ": the device is being programmed; an interruption now could leave it "
+                       "unusable, so the tool goes on\n";
+          return;
+        }
+        // Boxes first (a question answers No), then the wizard through its cancel path.
+        QApplication::closeAllWindows();
+      });
+    }
     dialog.DoModal();
     guard.OnComeForward(nullptr);
   } catch (const std::exception& failure) {

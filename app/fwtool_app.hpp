@@ -4,8 +4,9 @@
 // the dialog ends. UI thread only.
 #pragma once
 
-#include <QString>
 #include <string>
+
+#include "platform/linux/termination_signals.hpp"
 
 namespace kavori::app {
 
@@ -20,7 +21,9 @@ std::string CommandLineOf(int argc, const char* const* argv);
 
 class CFwToolApp {
  public:
-  explicit CFwToolApp(std::string commandLine);
+  // `terminationSignals` (may be null): SIGINT and SIGTERM, which then end the wizard through its
+  // cancel path, and are refused while the device is being programmed.
+  CFwToolApp(std::string commandLine, platform::host::TerminationSignals* terminationSignals);
 
   // Needs a QApplication. Either asks a running wizard to come to the front and returns at once,
   // or runs the wizard dialog to its end. Always false: there is no message loop after it.
@@ -31,6 +34,7 @@ class CFwToolApp {
 
  private:
   const std::string m_lpCmdLine;
+  platform::host::TerminationSignals* const terminationSignals_;
   int exitCode_ = kExitNormal;
 };
 

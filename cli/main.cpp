@@ -16,6 +16,7 @@
 #include "cli/terminal_view.hpp"
 #include "frontend/session.hpp"
 #include "platform/linux/terminal_io.hpp"
+#include "platform/linux/termination_signals.hpp"
 #include "wizard/wizard.hpp"
 
 namespace {

@@ -7,6 +7,7 @@
 #include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QLocalSocket>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
@@ -411,30 +412,65 @@ TEST(CommandLine, ArgumentsAreJoinedBySingleBlanks) {
     EXPECT_EQ(CommandLineOf(static_cast<int>(c.argv.size()), c.argv.data()), c.line);
 }
 
-TEST(SingleInstance, ASecondStartAsksTheFirstToComeForwardAndExitsAtOnce) {
-  // A display of our own, so that a wizard running on this machine is not disturbed.
+// A display of our own, so that a wizard running on this machine is not disturbed.
+void UseOwnDisplay() {
   qputenv("DISPLAY", ":kavori-test-" + QByteArray::number(QCoreApplication::applicationPid()));
+}
+
+// kavori-fwtool against the default simulated Kavori, on the offscreen platform.
+void StartWindow(QProcess& process) {
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert(QStringLiteral("KAVORI_SIMULATE"), QString());
+  environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+  process.setProcessEnvironment(environment);
+  process.start(QStringLiteral(KAVORI_FWTOOL_PATH), {});
+}
+
+bool WaitForEnd(QProcess& process) {
+  const bool ended =
+      QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, kWaitMs);
+  if (!ended) process.kill();
+  return ended;
+}
+
+TEST(SingleInstance, ASecondStartAsksTheFirstToComeForwardAndExitsAtOnce) {
+  UseOwnDisplay();
   SingleInstanceGuard first(InstanceName());
   ASSERT_TRUE(first.Claim());
   int requests = 0;
   first.OnComeForward([&] { ++requests; });
 
   QProcess second;
-  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-  environment.insert(QStringLiteral("KAVORI_SIMULATE"), QString());
-  environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-  second.setProcessEnvironment(environment);
   QElapsedTimer elapsed;
   elapsed.start();
-  second.start(QStringLiteral(KAVORI_FWTOOL_PATH), {});
-  const bool ended =
-      QTest::qWaitFor([&] { return second.state() == QProcess::NotRunning; }, kWaitMs);
+  StartWindow(second);
+  const bool ended = WaitForEnd(second);
   ::testing::Test::RecordProperty("second_start_ms", static_cast<int>(elapsed.elapsed()));
-  if (!ended) second.kill();
   ASSERT_TRUE(ended) << "the second start opened a wizard of its own";
   EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
   EXPECT_EQ(second.exitCode(), 0);
   EXPECT_EQ(requests, 1);
+}
+
+// SIGTERM (or Ctrl-C in the terminal that started it) ends the window through its cancel path,
+// which programming refuses, instead of killing the process on the spot.
+TEST(Signals, TerminationEndsTheWindowThroughItsCancelPath) {
+  UseOwnDisplay();
+  QProcess window;
+  StartWindow(window);
+  // Once it answers on its instance socket, its signals are routed to the UI thread.
+  ASSERT_TRUE(QTest::qWaitFor(
+      [] {
+        QLocalSocket probe;
+        probe.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
+        probe.connectToServer(InstanceName());
+        return probe.waitForConnected(100);
+      },
+      kWaitMs));
+  window.terminate();
+  ASSERT_TRUE(WaitForEnd(window));
+  EXPECT_EQ(window.exitStatus(), QProcess::NormalExit) << "killed by the signal";
+  EXPECT_EQ(window.exitCode(), kExitNormal);
 }
 
 }  // namespace
