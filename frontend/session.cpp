@@ -30,7 +30,9 @@ std::string CurrentDirectory() {
 }
 
 Session::Session(wizard::WizardView& view, std::string firmwareDirectory,
-                 std::optional<sim::SimOptions> simulate) {
+                 std::optional<sim::SimOptions> simulate)
+    // First, so that a poster that cannot be made leaves no services installed behind it.
+    : poster_(std::make_unique<QtUiPoster>()) {
   platform::Platform services;
   if (simulate) {
     world_ = std::make_unique<sim::SimulatedWorld>(std::move(*simulate));
@@ -41,7 +43,6 @@ Session::Session(wizard::WizardView& view, std::string firmwareDirectory,
   }
   if (!device::UsePlatform(services))
     throw std::runtime_error("the device services cannot be installed while a link is open");
-  poster_ = std::make_unique<QtUiPoster>();
   wizard_ = std::make_unique<wizard::Wizard>(view, *poster_, std::move(firmwareDirectory));
 }
 

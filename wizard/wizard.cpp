@@ -19,7 +19,8 @@ constexpr unsigned kFinishWaitMs = 3000;
 
 std::string DeviceName() { return device::DeviceInfo.ProductString.data(); }
 
-// The two ids of the model that has no power cord of its own.
+// The first model, in either mode, comes back by replugging its USB cord alone; the others need
+// their power cord replugged too.
 bool AsksForUsbCordOnly(std::uint16_t productId) {
   return productId == firmware::kNormalModeProductIds[0] ||
          productId == firmware::kLoaderModeProductIds[0];
