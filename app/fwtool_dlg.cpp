@@ -8,10 +8,12 @@
 #include <QMessageBox>
 #include <QPixmap>
 #include <QShortcut>
+#include <iostream>
 
 #include "app/about_dlg.hpp"
 #include "app/artwork.hpp"
 #include "app/dialog_units.hpp"
+#include "frontend/diagnostics.hpp"
 #include "frontend/text.hpp"
 #include "wizard/wizard.hpp"
 
@@ -187,6 +189,11 @@ void CFwToolDlg::ShowStartupMessage(const std::string& text) {
   QMessageBox box(QMessageBox::Warning, QApplication::applicationName(), frontend::DecodeText(text),
                   QMessageBox::Ok);
   box.exec();
+}
+
+void CFwToolDlg::ShowDiagnostics(const std::vector<platform::Diagnostic>& causes) {
+  for (const std::string& line : frontend::DiagnosticLines(causes))
+    std::cerr << "kavori-fwtool: " << line << '\n';
 }
 
 void CFwToolDlg::ShowNow() {

@@ -63,6 +63,8 @@ class CFwToolDlg final : public QDialog, public wizard::WizardView {
   void BringToFront() override;
   bool AskYesNo(const std::string& text) override;
   void ShowStartupMessage(const std::string& text) override;
+  // On stderr: a window has no other place for them.
+  void ShowDiagnostics(const std::vector<platform::Diagnostic>& causes) override;
 
   frontend::Session& Session() { return *session_; }
 

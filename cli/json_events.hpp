@@ -28,7 +28,7 @@ using JsonEvent = std::vector<std::pair<const char*, QJsonValue>>;
 QByteArray JsonLine(const JsonEvent& event);
 
 JsonEvent EnterEvent(unsigned step);
-// "status", "message" or "box" with the wizard's text.
+// "status", "message", "box" or "diagnostic" with its text.
 JsonEvent TextEvent(const char* event, const std::string& text);
 JsonEvent ButtonEvent(Button button, bool enabled);
 // An event without fields: "beep", "foreground".

@@ -76,6 +76,10 @@ class HumanReporter final : public Reporter {
     Line(err_, std::string(kToolName) + ": " + text);
   }
 
+  void Diagnostic(const std::string& text) override {
+    Line(err_, std::string(kToolName) + ": " + TerminalText(text));
+  }
+
   void Device(const std::optional<DeviceReport>& device) override {
     if (!device) {
       Line(out_, "Simulated Kavori: none");
@@ -144,6 +148,7 @@ class JsonReporter final : public Reporter {
   void Warning(const std::string& text) override {
     err_ << kToolName << ": " << TerminalText(text) << '\n' << std::flush;
   }
+  void Diagnostic(const std::string& text) override { Emit(TextEvent("diagnostic", text)); }
   void Device(const std::optional<DeviceReport>& device) override { Emit(DeviceEvent(device)); }
   void Exit(int code) override { Emit(ExitEvent(code)); }
 

@@ -34,6 +34,8 @@ class Reporter {
   virtual void Notice(const std::string& text) = 0;
   // A remark on stderr, in both modes.
   virtual void Warning(const std::string& text) = 0;
+  // Why the start-up count or the device search failed: stderr, or a "diagnostic" event.
+  virtual void Diagnostic(const std::string& text) = 0;
   virtual void Device(const std::optional<DeviceReport>& device) = 0;
   // The last event.
   virtual void Exit(int code) = 0;

@@ -1,5 +1,7 @@
 #include "cli/terminal_view.hpp"
 
+#include "frontend/diagnostics.hpp"
+
 namespace kavori::cli {
 
 void TerminalView::StepEntered(unsigned step) {
@@ -47,6 +49,10 @@ bool TerminalView::AskYesNo(const std::string& text) {
 }
 
 void TerminalView::ShowStartupMessage(const std::string& text) { reporter_.StartupBox(text); }
+
+void TerminalView::ShowDiagnostics(const std::vector<platform::Diagnostic>& causes) {
+  for (const std::string& line : frontend::DiagnosticLines(causes)) reporter_.Diagnostic(line);
+}
 
 void TerminalView::Changed() {
   if (pageChanged_) pageChanged_();

@@ -30,6 +30,7 @@ class TerminalView final : public wizard::WizardView {
   // The tool presses Finish only when it means to end, so the answer is always Yes.
   bool AskYesNo(const std::string& text) override;
   void ShowStartupMessage(const std::string& text) override;
+  void ShowDiagnostics(const std::vector<platform::Diagnostic>& causes) override;
 
  private:
   void Changed();

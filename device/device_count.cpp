@@ -12,24 +12,43 @@ namespace {
 constexpr std::size_t kEntryBufferSize = 256;
 constexpr int kNoCountPointer = -2;
 constexpr int kListUnreadable = -3;
+
+void Note(std::string text) {
+  if (platform::DiagnosticsLog* log = InstalledPlatform().diagnostics)
+    log->Add({std::move(text), false, std::nullopt});
+}
 }  // namespace
 
 int CountConnectedDevices(std::uint32_t* count) {
   if (count == nullptr) return kNoCountPointer;
   platform::DeviceInstanceList* list = InstalledPlatform().instances;
-  if (list == nullptr) return kListUnreadable;
-  const auto entries = list->Read();
-  if (!entries) return kListUnreadable;
+  const auto entries = list != nullptr ? list->Read() : std::nullopt;
+  if (!entries) {
+    Note("the list of USB HID devices cannot be read");
+    return kListUnreadable;
+  }
 
   std::uint32_t matches = 0;
+  std::string matched;
   for (const std::string& entry : *entries) {
-    if (entry.size() >= kEntryBufferSize) return kListUnreadable;
+    if (entry.size() >= kEntryBufferSize) {
+      Note("an entry of the list of USB HID devices is too long to read");
+      return kListUnreadable;
+    }
     std::string lowered = entry.substr(0, entry.find('\0'));
     for (char& c : lowered) {
       if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     }
-    if (lowered.find("usb\\vid_0bef") != std::string::npos) ++matches;
+    if (lowered.find("usb\\vid_0bef") != std::string::npos) {
+      ++matches;
+      matched += (matched.empty() ? "" : ", ") + entry;
+    }
   }
+  if (matches == 0)
+    Note("no device of vendor 0x0BEF among the " + std::to_string(entries->size()) +
+         " USB HID devices listed");
+  else if (matches > 1)
+    Note(std::to_string(matches) + " devices of vendor 0x0BEF are listed: " + matched);
   *count = matches;
   return kOk;
 }

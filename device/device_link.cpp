@@ -86,6 +86,17 @@ void ReadHidString(std::array<char, 256>& field, Query query) {
   NarrowHidString(field);
 }
 
+// Says why the search passed over `path`.
+void Note(const std::string& path, const std::string& why, std::optional<std::uint16_t> vendorId) {
+  if (DeviceLink.Services.diagnostics == nullptr) return;
+  DeviceLink.Services.diagnostics->Add({path + ": " + why, false, vendorId});
+}
+
+std::string IdsText(const platform::HidAttributes& attributes) {
+  return "vendor " + platform::UsbIdText(attributes.vendorId) + " product " +
+         platform::UsbIdText(attributes.productId);
+}
+
 // Used by OpenDeviceLink with the lock just taken: 0 (accepted and opened), -20, or -22.
 int FindDevice() {
   DeviceLink.DeviceHandle.reset();
@@ -93,13 +104,23 @@ int FindDevice() {
   for (const std::string& path : hid.EnumerateInterfaces()) {
     std::unique_ptr<platform::HidHandle> handle = hid.Open(path);
     platform::HidAttributes attributes;
-    if (!handle || !handle->GetAttributes(attributes)) continue;
+    // The backend has said why it could not open the node.
+    if (!handle) continue;
+    if (!handle->GetAttributes(attributes)) {
+      Note(path, "its USB ids cannot be read", std::nullopt);
+      continue;
+    }
     const std::uint16_t id = attributes.productId;
-    if (attributes.vendorId != kVendorId || !(IsNormalModeId(id) || IsLoaderModeId(id))) continue;
+    if (attributes.vendorId != kVendorId || !(IsNormalModeId(id) || IsLoaderModeId(id))) {
+      Note(path, IdsText(attributes) + " is not a Kavori", attributes.vendorId);
+      continue;
+    }
 
     const std::uint32_t versionWord =
         (static_cast<std::uint32_t>(id) << 16) | attributes.releaseNumber;
     if (IsNormalModeId(id) && WatchingReconnect) {
+      Note(path, IdsText(attributes) + " still runs its normal firmware, not its loader",
+           attributes.vendorId);
       DeviceInfo.ProductId = id;
       DeviceInfo.VersionWord = versionWord;
       LoaderMode = false;
@@ -109,7 +130,10 @@ int FindDevice() {
     // Without report lengths or a second handle the device cannot be driven: pass it over like
     // an interface that cannot be opened, leaving DeviceInfo to the device actually accepted.
     platform::HidReportLengths lengths;
-    if (!handle->GetReportLengths(lengths)) continue;
+    if (!handle->GetReportLengths(lengths)) {
+      Note(path, IdsText(attributes) + ": its report lengths are unknown", attributes.vendorId);
+      continue;
+    }
     std::unique_ptr<platform::HidHandle> readHandle = hid.Open(path);
     if (!readHandle) continue;
 
@@ -148,6 +172,11 @@ platform::Platform InstalledPlatform() {
   return DeviceLink.Services;
 }
 
+std::vector<platform::Diagnostic> TakeDiagnostics() {
+  platform::DiagnosticsLog* log = InstalledPlatform().diagnostics;
+  return log != nullptr ? log->Take() : std::vector<platform::Diagnostic>{};
+}
+
 int OpenDeviceLink() {
   std::lock_guard guard(g_linkMutex);
   if (DeviceLink.Services.lock == nullptr || DeviceLink.Services.hid == nullptr) return kNoDevice;
@@ -155,7 +184,14 @@ int OpenDeviceLink() {
     case platform::LockResult::Acquired:
       break;
     case platform::LockResult::InUse:
+      if (DeviceLink.Services.diagnostics != nullptr)
+        DeviceLink.Services.diagnostics->Add(
+            {"the in-use lock is held by another application of the device", false, std::nullopt});
+      return kDeviceInUse;
     case platform::LockResult::Failed:
+      if (DeviceLink.Services.diagnostics != nullptr)
+        DeviceLink.Services.diagnostics->Add(
+            {"the in-use lock cannot be taken", false, std::nullopt});
       return kDeviceInUse;
   }
   DeviceLink.LockHeld = true;

@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 #include "device/device_info.hpp"
 #include "platform/platform.hpp"
@@ -25,6 +26,9 @@ extern DeviceInfoRecord DeviceInfo;
 bool UsePlatform(const platform::Platform& services);
 // The services installed now (empty pointers before UsePlatform).
 platform::Platform InstalledPlatform();
+// What the services and the device search have said since the last call about what they passed
+// over (see platform/diagnostics.hpp); empty without a diagnostics log. Any thread.
+std::vector<platform::Diagnostic> TakeDiagnostics();
 
 // Takes the in-use lock, finds and opens the device, fills DeviceInfo and starts the reader.
 // 0, or -4 (lock held, by this process too), -20 (no acceptable device), -22 (normal-mode

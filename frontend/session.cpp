@@ -37,8 +37,10 @@ Session::Session(wizard::WizardView& view, std::string firmwareDirectory,
   if (simulate) {
     world_ = std::make_unique<sim::SimulatedWorld>(std::move(*simulate));
     services = world_->Services();
+    // The simulated services say nothing themselves; the device link still does.
+    services.diagnostics = &diagnostics_;
   } else {
-    host_ = std::make_unique<platform::host::HostPlatform>();
+    host_ = std::make_unique<platform::host::HostPlatform>(&diagnostics_);
     services = host_->Services();
   }
   if (!device::UsePlatform(services))

@@ -66,6 +66,8 @@ class Session {
   std::optional<SimulatedDevice> DescribeSimulatedDevice() const;
 
  private:
+  // Before the services, which write to it.
+  platform::DiagnosticsLog diagnostics_;
   std::unique_ptr<sim::SimulatedWorld> world_;
   std::unique_ptr<platform::host::HostPlatform> host_;
   std::unique_ptr<QtUiPoster> poster_;

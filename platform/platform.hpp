@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/device_instances.hpp"
+#include "platform/diagnostics.hpp"
 #include "platform/hid.hpp"
 #include "platform/in_use_lock.hpp"
 
@@ -12,6 +13,8 @@ struct Platform {
   HidBackend* hid = nullptr;
   InUseLock* lock = nullptr;
   DeviceInstanceList* instances = nullptr;
+  // Where the services and the device link say why they passed something over; may be null.
+  DiagnosticsLog* diagnostics = nullptr;
 };
 
 }  // namespace kavori::platform

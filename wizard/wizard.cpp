@@ -49,16 +49,19 @@ Wizard::Wizard(WizardView& view, UiPoster& poster, std::string firmwareDirectory
 Wizard::~Wizard() { Teardown(); }
 
 bool Wizard::Start() {
+  device::TakeDiagnostics();
   std::uint32_t count = 0;
   device::CountConnectedDevices(&count);
   if (count == 0) {
     view_.ShowStartupMessage("No Kavori Device found.\nPlease connect one, and then try again.");
+    view_.ShowDiagnostics(device::TakeDiagnostics());
     return false;
   }
   if (count >= 2) {
     view_.ShowStartupMessage(
         "More then one Kavori Devices are connected.\nPlease make sure that only the Kavori that "
         "needs a firmware upgrade is connected.\nThen try again.");
+    view_.ShowDiagnostics(device::TakeDiagnostics());
     return false;
   }
   step_ = static_cast<std::uint8_t>(Step::Welcome);
@@ -186,6 +189,8 @@ void Wizard::EnterWelcome() {
 void Wizard::EnterDeviceSearch() {
   device::CloseDeviceLink();
   Status("Searching a Kavori Device ...");
+  // What an earlier search or the reconnect watcher's polls said is not about this search.
+  device::TakeDiagnostics();
   const int r = device::OpenDeviceLink();
   if (r != device::kOk) {
     view_.EnableBack(true);
@@ -200,6 +205,7 @@ void Wizard::EnterDeviceSearch() {
           "Kavori Device was NOT found.\n\nPlease Click 'Back' and follow the prompted "
           "instructions.\n\nTo continue, click 'Back'.");
     }
+    view_.ShowDiagnostics(device::TakeDiagnostics());
     return;
   }
   Message(DeviceName() +

@@ -3,6 +3,9 @@
 
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "platform/diagnostics.hpp"
 
 namespace kavori::wizard {
 
@@ -28,6 +31,9 @@ class WizardView {
   virtual bool AskYesNo(const std::string& text) = 0;
   // An OK message box captioned with the application title, shown before the wizard ends at start.
   virtual void ShowStartupMessage(const std::string& text) = 0;
+  // Why the start-up count or the device search just failed, as the services and the device
+  // link said it (often empty); for stderr, never for the wizard's own texts.
+  virtual void ShowDiagnostics(const std::vector<platform::Diagnostic>& causes) = 0;
 };
 
 }  // namespace kavori::wizard

@@ -1,9 +1,24 @@
 #include "platform/linux/hid_conversions.hpp"
 
 #include <algorithm>
+#include <cerrno>
+#include <system_error>
 #include <vector>
 
 namespace kavori::platform::host {
+
+Diagnostic OpenFailure(const std::string& path, std::optional<NodeIds> ids, int error) {
+  Diagnostic diagnostic;
+  diagnostic.text = "open " + path;
+  if (ids) {
+    diagnostic.text +=
+        " (vendor " + UsbIdText(ids->vendorId) + " product " + UsbIdText(ids->productId) + ")";
+    diagnostic.vendorId = ids->vendorId;
+  }
+  diagnostic.text += ": " + std::generic_category().message(error);
+  diagnostic.permissionDenied = error == EACCES || error == EPERM;
+  return diagnostic;
+}
 namespace {
 
 static_assert(sizeof(wchar_t) == 4, "hidapi on Linux hands out UTF-32 strings");

@@ -3,7 +3,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
+
+#include "platform/diagnostics.hpp"
 
 namespace kavori::platform::host {
 
@@ -19,5 +23,15 @@ void WriteUtf16Field(std::wstring_view text, std::uint8_t* field, std::size_t le
 // and byte 1 the first data byte. Returns the bytes stored, at most `outLength`.
 std::size_t NormaliseInputReport(const std::uint8_t* raw, std::size_t rawLength, bool numbered,
                                  std::uint8_t* out, std::size_t outLength);
+
+// The USB ids hidapi lists for a node, known before it is opened.
+struct NodeIds {
+  std::uint16_t vendorId = 0;
+  std::uint16_t productId = 0;
+};
+
+// Why `path` could not be opened, from the errno of the open: "open /dev/hidraw3 (vendor 0x0BEF
+// product 0x0005): Permission denied". EACCES and EPERM count as a denied permission.
+Diagnostic OpenFailure(const std::string& path, std::optional<NodeIds> ids, int error);
 
 }  // namespace kavori::platform::host

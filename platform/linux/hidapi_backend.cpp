@@ -66,25 +66,31 @@ using HidDevicePtr = std::unique_ptr<hid_device, HidDeviceCloser>;
 
 // What the node says about itself before hidapi sees it: hidapi 0.13.1 crashes (frees an
 // uninitialised pointer) when asked to open a node that opens but is not a hidraw node, so such
-// a path never reaches it. nullopt: not a hidraw node, or it cannot be opened.
+// a path never reaches it.
 struct NodeProbe {
+  int openError = 0;                   // errno of a failed open, 0 when it opened
+  bool hidraw = false;                 // answers the hidraw descriptor size query
+  bool descriptor = false;             // the report descriptor could be read
   std::optional<ReportLayout> layout;  // nullopt when the descriptor is unreadable or malformed
 };
 
-std::optional<NodeProbe> ProbeHidrawNode(const std::string& path) {
-  // Non-blocking, so that a FIFO or a terminal given as path cannot hang the open.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return std::nullopt;
-  int size = 0;
-  if (::ioctl(fd, HIDIOCGRDESCSIZE, &size) != 0) {
-    ::close(fd);
-    return std::nullopt;
-  }
+NodeProbe ProbeHidrawNode(const std::string& path) {
   NodeProbe probe;
-  auto descriptor = std::make_unique<hidraw_report_descriptor>();
-  descriptor->size = static_cast<std::uint32_t>(std::clamp(size, 0, HID_MAX_DESCRIPTOR_SIZE));
-  if (::ioctl(fd, HIDIOCGRDESC, descriptor.get()) == 0) {
-    probe.layout = ParseReportDescriptor(std::span(descriptor->value, descriptor->size));
+  // Read and write, as the link will: a node this user may only read fails here with its reason.
+  // Non-blocking, so that a FIFO or a terminal given as path cannot hang the open.
+  const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    probe.openError = errno;
+    return probe;
+  }
+  int size = 0;
+  probe.hidraw = ::ioctl(fd, HIDIOCGRDESCSIZE, &size) == 0;
+  if (probe.hidraw) {
+    auto descriptor = std::make_unique<hidraw_report_descriptor>();
+    descriptor->size = static_cast<std::uint32_t>(std::clamp(size, 0, HID_MAX_DESCRIPTOR_SIZE));
+    probe.descriptor = ::ioctl(fd, HIDIOCGRDESC, descriptor.get()) == 0;
+    if (probe.descriptor)
+      probe.layout = ParseReportDescriptor(std::span(descriptor->value, descriptor->size));
   }
   ::close(fd);
   return probe;
@@ -191,34 +197,72 @@ class HidapiHandle final : public HidHandle {
 
 }  // namespace
 
-HidapiBackend::HidapiBackend() {
+HidapiBackend::HidapiBackend(DiagnosticsLog* diagnostics) : diagnostics_(diagnostics) {
   const HidapiCall call;
   initialised_ = hid_init() == 0;
 }
 
+void HidapiBackend::Note(Diagnostic diagnostic) {
+  if (diagnostics_ != nullptr) diagnostics_->Add(std::move(diagnostic));
+}
+
+std::optional<NodeIds> HidapiBackend::IdsOf(const std::string& path) {
+  std::lock_guard guard(idsMutex_);
+  const auto found = ids_.find(path);
+  if (found == ids_.end()) return std::nullopt;
+  return found->second;
+}
+
 std::vector<std::string> HidapiBackend::EnumerateInterfaces() {
   std::vector<std::string> paths;
-  if (!initialised_) return paths;
-  const HidapiCall call;
-  hid_device_info* list = hid_enumerate(0, 0);
-  for (const hid_device_info* info = list; info != nullptr; info = info->next) {
-    if (info->path != nullptr) paths.emplace_back(info->path);
+  if (!initialised_) {
+    Note({"the HID library could not be initialised", false, std::nullopt});
+    return paths;
   }
-  hid_free_enumeration(list);
+  std::map<std::string, NodeIds> ids;
+  {
+    const HidapiCall call;
+    hid_device_info* list = hid_enumerate(0, 0);
+    for (const hid_device_info* info = list; info != nullptr; info = info->next) {
+      if (info->path == nullptr) continue;
+      paths.emplace_back(info->path);
+      ids[info->path] = NodeIds{info->vendor_id, info->product_id};
+    }
+    hid_free_enumeration(list);
+  }
+  std::lock_guard guard(idsMutex_);
+  ids_.swap(ids);
   return paths;
 }
 
 std::unique_ptr<HidHandle> HidapiBackend::Open(const std::string& path) {
   if (!initialised_) return nullptr;
-  const std::optional<NodeProbe> probe = ProbeHidrawNode(path);
-  if (!probe) return nullptr;
+  const NodeProbe probe = ProbeHidrawNode(path);
+  const std::optional<NodeIds> ids = IdsOf(path);
+  const std::optional<std::uint16_t> vendor =
+      ids ? std::optional<std::uint16_t>(ids->vendorId) : std::nullopt;
+  if (probe.openError != 0) {
+    Note(OpenFailure(path, ids, probe.openError));
+    return nullptr;
+  }
+  if (!probe.hidraw) {
+    Note({path + " is not a hidraw node", false, vendor});
+    return nullptr;
+  }
+  if (!probe.layout) {
+    Note({"report descriptor of " + path + (probe.descriptor ? " malformed" : " unreadable"), false,
+          vendor});
+  }
   HidDevicePtr device;
   {
     const HidapiCall call;
     device.reset(hid_open_path(path.c_str()));
   }
-  if (!device) return nullptr;
-  return std::make_unique<HidapiHandle>(std::move(device), path, probe->layout);
+  if (!device) {
+    Note({"the HID library could not open " + path, false, vendor});
+    return nullptr;
+  }
+  return std::make_unique<HidapiHandle>(std::move(device), path, probe.layout);
 }
 
 }  // namespace kavori::platform::host

@@ -6,11 +6,15 @@
 // one thread at a time, as HidHandle requires.
 #pragma once
 
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "platform/diagnostics.hpp"
 #include "platform/hid.hpp"
+#include "platform/linux/hid_conversions.hpp"
 
 namespace kavori::platform::host {
 
@@ -19,10 +23,12 @@ namespace kavori::platform::host {
 // attributes and strings and writes, but GetReportLengths returns false and Read returns Error:
 // without the layout a report's id cannot be told apart from its data. Write refuses (false)
 // lengths of 0 or above kReportBufferSize. Read waits at most timeoutMs (a negative bound counts as
-// 0) and never stores more than kReportBufferSize bytes.
+// 0) and never stores more than kReportBufferSize bytes. Why a node could not be opened, or its
+// descriptor read, goes to the diagnostics log given at construction (if any), with the USB ids
+// that the last enumeration listed for it.
 class HidapiBackend final : public HidBackend {
  public:
-  HidapiBackend();
+  explicit HidapiBackend(DiagnosticsLog* diagnostics = nullptr);
   // hidapi's global state stays initialised: handles may outlive this object.
   ~HidapiBackend() override = default;
   HidapiBackend(const HidapiBackend&) = delete;
@@ -32,7 +38,13 @@ class HidapiBackend final : public HidBackend {
   std::unique_ptr<HidHandle> Open(const std::string& path) override;
 
  private:
+  void Note(Diagnostic diagnostic);
+  std::optional<NodeIds> IdsOf(const std::string& path);
+
   bool initialised_;
+  DiagnosticsLog* const diagnostics_;
+  std::mutex idsMutex_;
+  std::map<std::string, NodeIds> ids_;  // of the last enumeration, by path
 };
 
 }  // namespace kavori::platform::host

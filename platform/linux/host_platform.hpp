@@ -12,17 +12,20 @@ namespace kavori::platform::host {
 // Lives for as long as anything uses the services it hands out (in practice: the process).
 class HostPlatform {
  public:
-  HostPlatform() = default;
+  // Why nodes were passed over goes to `diagnostics` (may be null), which must outlive this.
+  explicit HostPlatform(DiagnosticsLog* diagnostics = nullptr)
+      : hid_(diagnostics), instances_(diagnostics), diagnostics_(diagnostics) {}
   HostPlatform(const HostPlatform&) = delete;
   HostPlatform& operator=(const HostPlatform&) = delete;
 
   // Pointers into this object.
-  Platform Services() { return Platform{&hid_, &lock_, &instances_}; }
+  Platform Services() { return Platform{&hid_, &lock_, &instances_, diagnostics_}; }
 
  private:
   HidapiBackend hid_;
   AbstractSocketLock lock_;
   UdevDeviceInstanceList instances_;
+  DiagnosticsLog* const diagnostics_;
 };
 
 }  // namespace kavori::platform::host

@@ -60,14 +60,20 @@ std::optional<std::string> BuildInstancePath(std::string_view idVendor, std::str
   return std::string(ids) + std::string(instance);
 }
 
+std::nullopt_t UdevDeviceInstanceList::Unreadable(const char* why) {
+  if (diagnostics_ != nullptr)
+    diagnostics_->Add({std::string("udev: ") + why, false, std::nullopt});
+  return std::nullopt;
+}
+
 std::optional<std::vector<std::string>> UdevDeviceInstanceList::Read() {
   const UdevPtr<udev> context(udev_new());
-  if (!context) return std::nullopt;
+  if (!context) return Unreadable("udev cannot be used");
   const UdevPtr<udev_enumerate> enumeration(udev_enumerate_new(context.get()));
-  if (!enumeration) return std::nullopt;
+  if (!enumeration) return Unreadable("udev cannot enumerate devices");
   if (udev_enumerate_add_match_subsystem(enumeration.get(), "hid") < 0 ||
       udev_enumerate_scan_devices(enumeration.get()) < 0) {
-    return std::nullopt;
+    return Unreadable("scanning the hid subsystem failed");
   }
 
   std::vector<std::string> paths;

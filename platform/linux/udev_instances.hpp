@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/device_instances.hpp"
+#include "platform/diagnostics.hpp"
 
 namespace kavori::platform::host {
 
@@ -18,12 +19,21 @@ namespace kavori::platform::host {
 std::optional<std::string> BuildInstancePath(std::string_view idVendor, std::string_view idProduct,
                                              std::string_view serial, std::string_view sysname);
 
-// Thread-safe: each Read uses a udev context of its own.
+// Thread-safe: each Read uses a udev context of its own. Why the list cannot be read goes to the
+// diagnostics log given at construction (if any).
 class UdevDeviceInstanceList final : public DeviceInstanceList {
  public:
+  explicit UdevDeviceInstanceList(DiagnosticsLog* diagnostics = nullptr)
+      : diagnostics_(diagnostics) {}
+
   // nullopt when udev cannot be used or the devices cannot be listed. Entries lacking a readable
   // vendor or product id are left out. Order: udev's (sorted by sysfs path).
   std::optional<std::vector<std::string>> Read() override;
+
+ private:
+  std::nullopt_t Unreadable(const char* why);
+
+  DiagnosticsLog* const diagnostics_;
 };
 
 }  // namespace kavori::platform::host

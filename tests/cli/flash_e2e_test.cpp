@@ -195,6 +195,8 @@ TEST_F(FlashE2e, DeviceInUseEndsOnTheSearchPage) {
   EXPECT_EQ(run.exitCode, 3);
   EXPECT_EQ(run.Texts("status").back(), "Kavori Device is in use by other application.");
   EXPECT_EQ(run.Presses().back(), "cancel");
+  EXPECT_EQ(run.Texts("diagnostic"),
+            std::vector<QString>{"the in-use lock is held by another application of the device"});
 }
 
 TEST_F(FlashE2e, NoFirmwareFileEndsOnTheFirmwarePage) {

@@ -34,7 +34,9 @@ class SimFixture : public ::testing::Test {
     const auto parsed = sim::ParseSimOptions(options, error);
     EXPECT_TRUE(parsed.has_value()) << options << ": " << error;
     world_ = std::make_unique<sim::SimulatedWorld>(parsed.value_or(sim::SimOptions{}));
-    EXPECT_TRUE(device::UsePlatform(world_->Services()));
+    platform::Platform services = world_->Services();
+    services.diagnostics = &diagnostics_;
+    EXPECT_TRUE(device::UsePlatform(services));
     return *world_;
   }
 
@@ -44,6 +46,7 @@ class SimFixture : public ::testing::Test {
     return snapshot.value_or(sim::DeviceSnapshot{});
   }
 
+  platform::DiagnosticsLog diagnostics_;
   std::unique_ptr<sim::SimulatedWorld> world_;
 };
 

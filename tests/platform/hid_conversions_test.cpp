@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -142,6 +143,20 @@ INSTANTIATE_TEST_SUITE_P(
         NormaliseCase{"NumberedLongerThanTheBuffer", Counting(65, 3), true, 10, Counting(10, 3)},
         NormaliseCase{"NothingFitsInZeroBytes", {0x55}, false, 0, {}}),
     [](const ::testing::TestParamInfo<NormaliseCase>& info) { return info.param.name; });
+
+TEST(OpenFailure, NamesTheNodeItsIdsAndTheReason) {
+  const Diagnostic denied = OpenFailure("/dev/hidraw3", NodeIds{0x0BEF, 0x0005}, EACCES);
+  EXPECT_EQ(denied.text, "open /dev/hidraw3 (vendor 0x0BEF product 0x0005): Permission denied");
+  EXPECT_TRUE(denied.permissionDenied);
+  EXPECT_EQ(denied.vendorId, 0x0BEF);
+
+  const Diagnostic gone = OpenFailure("/dev/hidraw9", std::nullopt, ENOENT);
+  EXPECT_EQ(gone.text, "open /dev/hidraw9: No such file or directory");
+  EXPECT_FALSE(gone.permissionDenied);
+  EXPECT_FALSE(gone.vendorId.has_value());
+
+  EXPECT_TRUE(OpenFailure("/dev/hidraw3", std::nullopt, EPERM).permissionDenied);
+}
 
 }  // namespace
 }  // namespace kavori::platform::host

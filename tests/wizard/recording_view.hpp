@@ -48,6 +48,10 @@ class RecordingView : public wizard::WizardView {
     return answer;
   }
   void ShowStartupMessage(const std::string& text) override { Add("box " + text); }
+  // Kept apart from `calls`: the causes never change what the wizard shows.
+  void ShowDiagnostics(const std::vector<platform::Diagnostic>& causes) override {
+    diagnostics = causes;
+  }
 
   // The calls since the last Take(), and forget them.
   std::vector<std::string> Take() {
@@ -65,6 +69,7 @@ class RecordingView : public wizard::WizardView {
   bool back = false;
   bool finish = false;
   bool answer = true;
+  std::vector<platform::Diagnostic> diagnostics;
 
  private:
   void Add(std::string line) { calls.push_back(std::move(line)); }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <thread>
@@ -65,6 +66,13 @@ class WizardTest : public testing::SimFixture {
     ASSERT_EQ(view_.status, "Firmware file version and device version check") << view_.message;
   }
 
+  // Whether the last causes handed to the view include one containing `text`.
+  bool Diagnosed(const std::string& text) const {
+    return std::any_of(
+        view_.diagnostics.begin(), view_.diagnostics.end(),
+        [&](const platform::Diagnostic& d) { return d.text.find(text) != std::string::npos; });
+  }
+
   bool PumpUntilStep(std::uint8_t step) {
     return poster_.PumpUntil([&] { return wizard_->WizardStep() == step; });
   }
@@ -92,6 +100,7 @@ TEST_F(WizardTest, StartRefusesUnlessExactlyOneDeviceIsListed) {
     Begin(c.options);
     EXPECT_FALSE(wizard_->Start());
     EXPECT_EQ(view_.Take(), Calls{std::string("box ") + c.box});
+    EXPECT_FALSE(view_.diagnostics.empty()) << "the refusal came without a cause";
     wizard_.reset();
     ASSERT_TRUE(device::UsePlatform({}));
   }
@@ -196,6 +205,7 @@ TEST_F(WizardTest, DeviceSearchFailuresOfferBackToTheWelcomePage) {
             "click 'Back'.");
   EXPECT_TRUE(view_.back);
   EXPECT_FALSE(view_.next || view_.finish);
+  EXPECT_TRUE(Diagnosed("the in-use lock is held by another application"));
 
   wizard_->OnBack();
   EXPECT_EQ(wizard_->WizardStep(), 0);
@@ -208,6 +218,9 @@ TEST_F(WizardTest, DeviceNotFoundKeepsTheSearchingStatus) {
   wizard_->OnNext();
   EXPECT_EQ(view_.status, "Searching a Kavori Device ...");
   EXPECT_EQ(view_.message, kNotFound);
+  // Beside the page, the front end learns why each interface was passed over.
+  EXPECT_TRUE(Diagnosed("vendor 0x046D product 0xC31C is not a Kavori"));
+  EXPECT_TRUE(Diagnosed("vendor 0x0BEF product 0x0006 is not a Kavori"));
 }
 
 TEST_F(WizardTest, EmptyProductStringStillNamesTheDevice) {
