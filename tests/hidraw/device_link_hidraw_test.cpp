@@ -2,6 +2,8 @@
 // a mocked Kavori: discovery, identity, commands and replies through the reader thread, unplug and
 // replug.
 #include <gtest/gtest.h>
+#include <linux/capability.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <array>
@@ -17,6 +19,7 @@
 #include "device/results.hpp"
 #include "firmware/firmware_image.hpp"
 #include "firmware/image_builder.hpp"
+#include "frontend/diagnostics.hpp"
 #include "hidraw/hidraw_fixture.hpp"
 
 namespace kavori::device {
@@ -24,6 +27,25 @@ namespace {
 
 using DeviceLinkHidrawTest = testing::HostPlatformFixture;
 using Report = std::vector<std::uint8_t>;
+
+// While it lives, the calling thread (capabilities are per thread) opens files as a normal user
+// does: without overriding their permissions.
+class WithoutPermissionOverride {
+ public:
+  WithoutPermissionOverride() {
+    ::syscall(SYS_capget, &header_, saved_);
+    __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
+    reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+    ::syscall(SYS_capset, &header_, reduced);
+  }
+  ~WithoutPermissionOverride() { ::syscall(SYS_capset, &header_, saved_); }
+  WithoutPermissionOverride(const WithoutPermissionOverride&) = delete;
+  WithoutPermissionOverride& operator=(const WithoutPermissionOverride&) = delete;
+
+ private:
+  __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct saved_[2] = {};
+};
 
 class StatusRecorder final : public RunObserver {
  public:
@@ -189,6 +211,28 @@ TEST_F(DeviceLinkHidrawTest, UnplugTimesTheCommandOutAndTheLoaderDeviceIsFoundAf
   EXPECT_EQ(WaitReply(), ReplyAck) << "the reopened link must reach the replugged device";
   EXPECT_EQ(loader.Received().size(), 1u);
   EXPECT_EQ(CloseDeviceLink(), kOk);
+}
+
+// A user without access to the node reads "not found" on the page, and on stderr why, with the
+// way out.
+TEST_F(DeviceLinkHidrawTest, AKavoriThisUserMayNotOpenIsDiagnosedWithItsCause) {
+  testing::MockHidrawDevice& device = Bed().Plug(Kavori(0x0005, 0x0110));
+  device.DenyAccess();
+  platform::DiagnosticsLog diagnostics;
+  platform::host::HidapiBackend hid(&diagnostics);
+  ASSERT_TRUE(UsePlatform({&hid, &lock_, &instances_, &diagnostics}));
+  {
+    const WithoutPermissionOverride normalUser;
+    EXPECT_EQ(OpenDeviceLink(), kNoDevice);
+  }
+  const std::vector<platform::Diagnostic> causes = diagnostics.Take();
+  ASSERT_EQ(causes.size(), 1u);
+  EXPECT_EQ(causes[0].text,
+            "open " + device.Node() + " (vendor 0x0BEF product 0x0005): Permission denied");
+  EXPECT_TRUE(causes[0].permissionDenied);
+  const std::vector<std::string> lines = frontend::DiagnosticLines(causes);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_NE(lines[1].find(frontend::UdevRulePath()), std::string::npos) << lines[1];
 }
 
 TEST_F(DeviceLinkHidrawTest, AccentedProductStringNarrowsToItsLatin1Byte) {

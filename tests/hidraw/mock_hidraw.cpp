@@ -269,6 +269,8 @@ void MockHidrawDevice::SendInputReport(const MockInputReport& report) {
   if (plugged_) DeliverLocked(report);
 }
 
+void MockHidrawDevice::DenyAccess() { ::chmod(ptyName_.c_str(), 0); }
+
 int MockHidrawDevice::OpenClients() const {
   int own = -1;
   {

@@ -68,6 +68,9 @@ class MockHidrawDevice {
   bool WaitForReceived(std::size_t count, std::chrono::milliseconds bound) const;
   // Sends an input report of the device's own accord.
   void SendInputReport(const MockInputReport& report);
+  // Takes every permission off the node, as on a machine without the udev rule; only a process
+  // that overrides file permissions can still open it.
+  void DenyAccess();
   // File descriptors of this process open on the node now (umockdev reports no close, so they
   // are counted in /proc/self/fd).
   int OpenClients() const;
