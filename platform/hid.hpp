@@ -57,7 +57,7 @@ class HidHandle {
   virtual bool Write(const std::uint8_t* report, std::size_t length) = 0;
   // Waits at most timeoutMs (a negative bound counts as 0) for one input report and stores at
   // most `length` bytes of it, normalised so that byte 0 is the report id (0x00 for unnumbered
-  // reports).
+  // reports). A report shorter than the input length is filled up with zeros to that length.
   virtual ReadResult Read(std::uint8_t* buffer, std::size_t length, int timeoutMs) = 0;
 };
 

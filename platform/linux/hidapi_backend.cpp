@@ -149,10 +149,14 @@ class HidapiHandle final : public HidHandle {
     const int n = hid_read_timeout(device_.get(), raw.data(), raw.size(), std::max(timeoutMs, 0));
     const int error = errno;
     if (n > 0) {
-      const std::size_t stored =
-          NormaliseInputReport(raw.data(), static_cast<std::size_t>(n), layout_->numbered, buffer,
-                               std::min(length, kReportBufferSize));
-      return {ReadStatus::Data, stored};
+      const std::size_t capacity = std::min(length, kReportBufferSize);
+      const std::size_t stored = NormaliseInputReport(raw.data(), static_cast<std::size_t>(n),
+                                                      layout_->numbered, buffer, capacity);
+      // A report is always as long as the descriptor says: what the device did not send reads
+      // as zeros, never as the bytes of an earlier report (a stale acknowledgement).
+      const std::size_t full = std::min<std::size_t>(capacity, layout_->lengths.input);
+      if (stored < full) std::fill(buffer + stored, buffer + full, std::uint8_t{0});
+      return {ReadStatus::Data, std::max(stored, full)};
     }
     if (n == 0) return {ReadStatus::Timeout, 0};
     // hidapi reports an unplug as a poll error without errno, so the node itself is asked too.

@@ -126,6 +126,26 @@ TEST_F(HidapiBackendHidrawTest, WritesReportsAndReadsNormalisedReplies) {
   EXPECT_EQ(handle->Read(buffer.data(), buffer.size(), 30).status, ReadStatus::Timeout);
 }
 
+// A short report must not leave an earlier report's bytes behind it: byte 1 of a report that never
+// carried a reply would otherwise repeat the last 0x55 and acknowledge a block never taken.
+TEST_F(HidapiBackendHidrawTest, AShortReportIsFilledWithZerosToItsFullLength) {
+  testing::MockHidrawDevice& device = Bed().Plug(LoaderKavori());
+  HidapiBackend backend;
+  const std::unique_ptr<HidHandle> handle = backend.Open(device.Node());
+  ASSERT_NE(handle, nullptr);
+
+  std::array<std::uint8_t, kReportBufferSize> buffer{};
+  device.SendInputBytes(std::vector<std::uint8_t>(64, 0x55));
+  ASSERT_EQ(handle->Read(buffer.data(), buffer.size(), 1000).status, ReadStatus::Data);
+  device.SendInputBytes({0x07});
+  const ReadResult shortOne = handle->Read(buffer.data(), buffer.size(), 1000);
+  ASSERT_EQ(shortOne.status, ReadStatus::Data);
+  EXPECT_EQ(shortOne.length, kReportBufferSize);
+  EXPECT_EQ(buffer[1], 0x07);
+  EXPECT_TRUE(std::all_of(buffer.begin() + 2, buffer.end(), [](std::uint8_t b) { return b == 0; }))
+      << "bytes of the earlier report survived";
+}
+
 TEST_F(HidapiBackendHidrawTest, UnplugMakesReadsGoneAndWritesFail) {
   testing::MockHidrawDevice& device = Bed().Plug(LoaderKavori());
   HidapiBackend backend;

@@ -266,7 +266,12 @@ bool MockHidrawDevice::WaitForReceived(std::size_t count, std::chrono::milliseco
 
 void MockHidrawDevice::SendInputReport(const MockInputReport& report) {
   const std::lock_guard lock(mutex_);
-  if (plugged_) DeliverLocked(report);
+  if (plugged_) DeliverLocked(std::vector<std::uint8_t>(report.begin(), report.end()));
+}
+
+void MockHidrawDevice::SendInputBytes(std::vector<std::uint8_t> report) {
+  const std::lock_guard lock(mutex_);
+  if (plugged_) DeliverLocked(std::move(report));
 }
 
 void MockHidrawDevice::DenyAccess() { ::chmod(ptyName_.c_str(), 0); }
@@ -286,8 +291,8 @@ int MockHidrawDevice::OpenClients() const {
   return count;
 }
 
-void MockHidrawDevice::DeliverLocked(const MockInputReport& report) {
-  queue_.push_back(report);
+void MockHidrawDevice::DeliverLocked(std::vector<std::uint8_t> report) {
+  queue_.push_back(std::move(report));
   const std::uint8_t doorbell = kDoorbell;
   if (::write(masterFd_, &doorbell, 1) != 1) std::perror("mock hidraw: doorbell");
 }
@@ -398,7 +403,7 @@ void MockHidrawDevice::HandleRead(UMockdevIoctlClient* client) {
     umockdev_ioctl_client_complete(client, -1, EAGAIN);
     return;
   }
-  const MockInputReport report = queue_.front();
+  const std::vector<std::uint8_t> report = std::move(queue_.front());
   queue_.pop_front();
   std::uint8_t doorbell = 0;
   if (::read(slaveFd_, &doorbell, 1) != 1) std::perror("mock hidraw: doorbell back");
@@ -423,7 +428,8 @@ void MockHidrawDevice::HandleWrite(UMockdevIoctlClient* client) {
   received_.emplace_back(begin, end);
   changed_.notify_all();
   MockInputReport reply{};
-  if (Answer(received_.back(), reply)) DeliverLocked(reply);
+  if (Answer(received_.back(), reply))
+    DeliverLocked(std::vector<std::uint8_t>(reply.begin(), reply.end()));
   lock.unlock();
   umockdev_ioctl_client_complete(client, buffer->data_len, 0);
 }

@@ -68,6 +68,8 @@ class MockHidrawDevice {
   bool WaitForReceived(std::size_t count, std::chrono::milliseconds bound) const;
   // Sends an input report of the device's own accord.
   void SendInputReport(const MockInputReport& report);
+  // The same with a report of any length, such as one shorter than the descriptor says.
+  void SendInputBytes(std::vector<std::uint8_t> report);
   // Takes every permission off the node, as on a machine without the udev rule; only a process
   // that overrides file permissions can still open it.
   void DenyAccess();
@@ -104,7 +106,7 @@ class MockHidrawDevice {
   // The device's answer to one output report, if it gives one.
   bool Answer(const std::vector<std::uint8_t>& report, MockInputReport& reply) const;
   // Queues a report and rings the doorbell for it.
-  void DeliverLocked(const MockInputReport& report);
+  void DeliverLocked(std::vector<std::uint8_t> report);
 
   UMockdevTestbed* const testbed_;
   const std::string root_;
@@ -119,10 +121,10 @@ class MockHidrawDevice {
 
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
-  bool plugged_ = false;               // guarded by mutex_
-  int masterFd_ = -1;                  // guarded by mutex_
-  int slaveFd_ = -1;                   // guarded by mutex_; the device's own, non-blocking
-  std::deque<MockInputReport> queue_;  // guarded by mutex_
+  bool plugged_ = false;  // guarded by mutex_
+  int masterFd_ = -1;     // guarded by mutex_
+  int slaveFd_ = -1;      // guarded by mutex_; the device's own, non-blocking
+  std::deque<std::vector<std::uint8_t>> queue_;      // guarded by mutex_
   std::vector<std::vector<std::uint8_t>> received_;  // guarded by mutex_
 };
 
