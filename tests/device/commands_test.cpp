@@ -113,7 +113,7 @@ TEST_F(CommandsTest, WaitReplyReturnsTheLatestReplyAndClearsIt) {
   ASSERT_EQ(OpenDeviceLink(), kOk);
   ReplyEvent.Create();
   SendEnterProgramming();  // answered 0x55
-  while (ReplyCode.load() != ReplyAck) std::this_thread::yield();
+  ASSERT_TRUE(testing::Eventually([] { return ReplyCode.load() == ReplyAck; }));
   EXPECT_EQ(WaitReply(), ReplyAck);
   EXPECT_EQ(ReplyCode.load(), 0);
 
@@ -123,7 +123,7 @@ TEST_F(CommandsTest, WaitReplyReturnsTheLatestReplyAndClearsIt) {
   CommandReport[kReportCommand] = CmdVerify;  // answered with a failure code
   WriteCommandReport();
   SendEnterProgramming();  // answered 0x55 after it
-  while (ReplyCode.load() != ReplyAck) std::this_thread::yield();
+  ASSERT_TRUE(testing::Eventually([] { return ReplyCode.load() == ReplyAck; }));
   EXPECT_EQ(WaitReply(), ReplyAck) << "not the latest of two replies";
 }
 
@@ -131,7 +131,7 @@ TEST_F(CommandsTest, RepliesOutsideARunOnlyUpdateTheCode) {
   MakeWorld("pid=0x8105");
   ASSERT_EQ(OpenDeviceLink(), kOk);
   SendEnterProgramming();
-  while (ReplyCode.load() != ReplyAck) std::this_thread::yield();
+  ASSERT_TRUE(testing::Eventually([] { return ReplyCode.load() == ReplyAck; }));
   ReplyEvent.Create();
   ReplyTimeoutMs = 30;
   EXPECT_EQ(WaitReply(), ReplyNone) << "a reply before the event existed signalled it";

@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "device/device_link.hpp"
 #include "platform/pause.hpp"
@@ -14,6 +17,18 @@
 #include "support/scratch_dir.hpp"
 
 namespace kavori::testing {
+
+// Polls `condition` until it holds; false once `bound` has passed, so that a broken path fails
+// the test instead of hanging it.
+inline bool Eventually(const std::function<bool()>& condition,
+                       std::chrono::milliseconds bound = std::chrono::seconds(10)) {
+  const auto deadline = std::chrono::steady_clock::now() + bound;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::yield();
+  }
+  return true;
+}
 
 class SimFixture : public ::testing::Test {
  protected:

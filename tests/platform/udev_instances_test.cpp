@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <regex>
 #include <string>
 
 namespace kavori::platform::host {
@@ -42,14 +40,7 @@ INSTANTIATE_TEST_SUITE_P(
         InstanceCase{"ProductWiderThan16Bits", "0bef", "10005", "s", "1-1", std::nullopt}),
     [](const ::testing::TestParamInfo<InstanceCase>& info) { return info.param.name; });
 
-TEST(UdevDeviceInstanceListTest, ListsOnlyWellFormedInstancePathsOnThisHost) {
-  if (!std::filesystem::exists("/sys/bus")) GTEST_SKIP() << "no sysfs on this host";
-  UdevDeviceInstanceList list;
-  const auto paths = list.Read();
-  ASSERT_TRUE(paths.has_value()) << "udev could not list the hid devices";
-  const std::regex shape(R"(USB\\VID_[0-9A-F]{4}&PID_[0-9A-F]{4}\\.+)");
-  for (const std::string& path : *paths) EXPECT_TRUE(std::regex_match(path, shape)) << path;
-}
+// The list read through udev from a mocked sysfs tree: DeviceCountHidrawTest in tests/hidraw.
 
 }  // namespace
 }  // namespace kavori::platform::host

@@ -342,7 +342,8 @@ TEST_F(WizardTest, TeardownDuringTheSettlePauseDropsTheWatchersAdvance) {
   // once the watcher has found it.
   const unsigned opensBefore = Device().opens;
   wizard_->EnterStep(3);
-  while (Device().opens < opensBefore + 2) std::this_thread::yield();
+  ASSERT_TRUE(testing::Eventually([&] { return Device().opens >= opensBefore + 2; }))
+      << "the watcher never found the device";
   EXPECT_TRUE(wizard_->OnCancel());
   wizard_->Teardown();
   poster_.Drain();
