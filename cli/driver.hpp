@@ -32,7 +32,7 @@ class Driver final : public QObject {
 
   // Starts the wizard; call once the event loop runs.
   void Begin();
-  // SIGINT or SIGTERM arrived.
+  // SIGINT, SIGTERM or SIGHUP arrived.
   void Interrupt();
 
  private:

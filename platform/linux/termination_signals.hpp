@@ -8,9 +8,10 @@
 
 namespace kavori::platform::host {
 
-// SIGINT and SIGTERM, blocked and delivered through a signalfd instead of a handler, so they are
-// handled on the UI thread like any other event. Open() must run before any thread exists: the
-// threads started later inherit the blocked mask and leave the signals to the descriptor.
+// SIGINT, SIGTERM and SIGHUP (the terminal closed), blocked and delivered through a signalfd
+// instead of a handler, so they are handled on the UI thread like any other event. Open() must run
+// before any thread exists: the threads started later inherit the blocked mask and leave the
+// signals to the descriptor.
 class TerminationSignals : public OwnedDescriptor {
  public:
   // nullptr (and the signals left as they were) when no signalfd can be made.

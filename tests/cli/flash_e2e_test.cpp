@@ -1,6 +1,7 @@
 // Runs the built kavori-flash with --simulate --json and reads its event lines, so that the
 // whole tool (options, wizard, driver, signals, exit code) is tested as a user meets it.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -232,20 +233,26 @@ TEST_F(FlashE2e, DeviceThatNeverComesBackEndsAfterTheWait) {
   EXPECT_EQ(run.Texts("question"), (std::vector<QString>{"Close and exit ?"}));
 }
 
+// Ctrl-C, SIGTERM and the terminal's hang-up all take the cancel path; none kills the tool.
 TEST_F(FlashE2e, TerminationWhileWaitingEndsThroughCancel) {
-  Start({"--simulate=replug=never", "--yes", "--wait", "60"});
-  WaitForStatus("Preparing device done, waiting for reconnect ...");
-  process.terminate();
-  const FlashRun run = Finish();
-  EXPECT_EQ(run.exitCode, 130);
-  EXPECT_EQ(run.Presses().back(), "cancel");
+  for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    SCOPED_TRACE(signal);
+    seen.clear();
+    Start({"--simulate=replug=never", "--yes", "--wait", "60"});
+    WaitForStatus("Preparing device done, waiting for reconnect ...");
+    ::kill(static_cast<pid_t>(process.processId()), signal);
+    const FlashRun run = Finish();
+    EXPECT_EQ(run.exitCode, 130);
+    EXPECT_EQ(run.Presses().back(), "cancel");
+  }
 }
 
 TEST_F(FlashE2e, TerminationIsRefusedWhileProgramming) {
-  // The latency stretches the download to seconds, so that the signal lands in the middle of it.
+  // The latency stretches the download to seconds, so that the signals land in the middle of it.
   Start({"--simulate=pid=0x8105,latency-us=8000", "--yes"});
   WaitForStatus("Programming, 2% completed.");
-  process.terminate();
+  for (const int signal : {SIGHUP, SIGINT, SIGTERM})
+    ::kill(static_cast<pid_t>(process.processId()), signal);
   const FlashRun run = Finish();
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_TRUE(run.stdErr.contains("the device is being programmed")) << run.stdErr.toStdString();
