@@ -36,6 +36,7 @@ bool CFwToolApp::InitInstance() {
   SingleInstanceGuard guard(InstanceName());
   if (!guard.Claim()) return false;
   QApplication::setApplicationName(QString::fromLatin1(wizard::kApplicationTitle));
+  QGuiApplication::setDesktopFileName(QStringLiteral(KAVORI_APP_ID));
 
   std::optional<sim::SimOptions> simulate;
   std::string error;
