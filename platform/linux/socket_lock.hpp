@@ -6,6 +6,7 @@
 #pragma once
 
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "platform/in_use_lock.hpp"
@@ -24,6 +25,9 @@ class AbstractSocketLock final : public InUseLock {
   // (no socket, or a name too long for an abstract address).
   LockResult Acquire() override;
   void Release() override;
+  // The process whose socket is bound to the name: the socket's inode from /proc/net/unix, then
+  // the process among those this user may inspect that has it open.
+  std::optional<LockHolder> Holder() override;
 
  private:
   const std::string name_;

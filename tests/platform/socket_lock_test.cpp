@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -76,6 +77,7 @@ class LockHolderProcess {
   }
 
   bool Started() const { return pid_ > 0; }
+  pid_t Pid() const { return pid_; }
 
  private:
   pid_t pid_ = -1;
@@ -140,8 +142,14 @@ TEST(AbstractSocketLockTest, HeldByAnotherProcessUntilThatProcessIsKilled) {
 
   AbstractSocketLock lock(name);
   EXPECT_EQ(lock.Acquire(), LockResult::InUse) << "another process's lock went unnoticed";
+  // Support asks who holds the device: the process is named.
+  const std::optional<LockHolder> who = lock.Holder();
+  ASSERT_TRUE(who.has_value());
+  EXPECT_EQ(who->pid, holder.Pid());
+  EXPECT_EQ(who->command, std::string("kavori_lock_holder").substr(0, 15));
 
   holder.Kill();
+  EXPECT_FALSE(lock.Holder().has_value()) << "a dead process still named as the holder";
   EXPECT_EQ(lock.Acquire(), LockResult::Acquired) << "the dead holder's lock stayed";
 }
 
