@@ -2,6 +2,7 @@
 // presses Next for the user; see `kavori-flash --help`.
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QJsonDocument>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <iostream>
@@ -14,6 +15,7 @@
 #include "cli/options.hpp"
 #include "cli/reporter.hpp"
 #include "cli/terminal_view.hpp"
+#include "frontend/diagnose.hpp"
 #include "frontend/session.hpp"
 #include "platform/linux/terminal_io.hpp"
 #include "platform/linux/termination_signals.hpp"
@@ -26,6 +28,39 @@ using namespace kavori;
 int UsageError(const std::string& reason) {
   std::cerr << "kavori-flash: " << reason << " (see kavori-flash --help)\n";
   return cli::kExitUsage;
+}
+
+int DiagnoseExitCode(frontend::DiagnoseOutcome outcome) {
+  switch (outcome) {
+    case frontend::DiagnoseOutcome::DeviceCount:
+      return cli::kExitDeviceCount;
+    case frontend::DiagnoseOutcome::DeviceSearch:
+      return cli::kExitDeviceSearch;
+    case frontend::DiagnoseOutcome::FirmwareSearch:
+      return cli::kExitFirmwareSearch;
+    case frontend::DiagnoseOutcome::Ready:
+      break;
+  }
+  return cli::kExitProgrammed;
+}
+
+// --diagnose: the report on what the wizard would see and decide; the exit code it would end with.
+int Diagnose(const cli::CliOptions& options, const std::string& directory, int& argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  // The wizard is never started; the session only installs the services.
+  const std::unique_ptr<cli::Reporter> reporter = cli::MakeJsonReporter(std::cout, std::cerr);
+  cli::TerminalView view(*reporter);
+  frontend::Session session(view, directory, options.simulate);
+  const frontend::DiagnoseReport report = frontend::Diagnose(directory);
+  const int code = DiagnoseExitCode(report.outcome);
+  if (options.json) {
+    QJsonObject document = frontend::DiagnoseJson(report);
+    document.insert("exit_code", code);
+    std::cout << QJsonDocument(document).toJson(QJsonDocument::Indented).toStdString();
+  } else {
+    std::cout << frontend::DiagnoseText(report) << "Exit code: " << code << '\n';
+  }
+  return code;
 }
 
 // Runs the wizard to its end and returns the exit code.
@@ -98,6 +133,7 @@ int main(int argc, char** argv) {
   if (!QFileInfo(QString::fromStdString(directory)).isDir())
     return UsageError("--dir: \"" + directory + "\" is not a directory");
   try {
+    if (parsed.options.diagnose) return Diagnose(parsed.options, directory, argc, argv);
     return Run(parsed.options, directory, terminationSignals.get(), argc, argv);
   } catch (const std::exception& error) {
     std::cerr << "kavori-flash: " << error.what() << '\n';

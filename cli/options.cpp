@@ -12,8 +12,8 @@ struct OptionSpec {
 };
 
 constexpr OptionSpec kOptions[] = {
-    {"--dir", true},  {"--reply-timeout-ms", true}, {"--wait", true}, {"--json", false},
-    {"--yes", false}, {"--dry-run", false},
+    {"--dir", true},  {"--reply-timeout-ms", true}, {"--wait", true},      {"--json", false},
+    {"--yes", false}, {"--dry-run", false},         {"--diagnose", false},
 };
 
 // Decimal digits only, from `minimum` to `maximum`.
@@ -65,6 +65,8 @@ std::optional<std::string> Apply(std::string_view name, std::string_view value,
     options.yes = true;
   } else if (name == "--dry-run") {
     options.dryRun = true;
+  } else if (name == "--diagnose") {
+    options.diagnose = true;
   }
   return std::nullopt;
 }
@@ -120,6 +122,11 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments) {
     }
     if (auto error = Apply(name, value, outcome.options)) return Error(std::move(*error));
   }
+  const CliOptions& options = outcome.options;
+  if (options.diagnose && (options.yes || options.dryRun || options.replyTimeoutMs ||
+                           options.waitSeconds != kDefaultWaitSeconds)) {
+    return Error("--diagnose changes nothing and takes only --dir, --json and --simulate");
+  }
   return outcome;
 }
 
@@ -137,6 +144,8 @@ Options:
   --wait SECONDS          wait at most this long (1 to 86400, default 120) for the device to
                           come back after it was told to prepare for programming
   --json                  one JSON object per line on stdout instead of text
+  --diagnose              change nothing; report the devices, the start-up count, the in-use
+                          lock and every firmware file as the wizard would judge them
   --simulate[=OPTIONS]    use a simulated Kavori; OPTIONS are comma-separated key=value:
                           pid, release, serial, product, devices, lock=held, replug=MS|never,
                           replug-into=loader|normal, restart=MS, latency-us,

@@ -22,6 +22,8 @@ struct CliOptions {
   bool json = false;
   bool yes = false;
   bool dryRun = false;
+  // Report what the wizard would see and decide, changing nothing.
+  bool diagnose = false;
   unsigned waitSeconds = kDefaultWaitSeconds;
   // The simulated Kavori instead of the real platform when set.
   std::optional<sim::SimOptions> simulate;

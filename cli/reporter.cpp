@@ -4,6 +4,7 @@
 
 #include "cli/exit_codes.hpp"
 #include "cli/text.hpp"
+#include "frontend/text.hpp"
 
 namespace kavori::cli {
 
@@ -29,11 +30,11 @@ class HumanReporter final : public Reporter {
         return;
       }
     }
-    Line(failed ? err_ : out_, "Status: " + TerminalText(text));
+    Line(failed ? err_ : out_, "Status: " + frontend::TerminalText(text));
   }
 
   void Message(const std::string& text, bool failed) override {
-    Line(failed ? err_ : out_, "\n" + TerminalText(text) + "\n");
+    Line(failed ? err_ : out_, "\n" + frontend::TerminalText(text) + "\n");
   }
 
   void ButtonChanged(Button, bool) override {}
@@ -44,15 +45,15 @@ class HumanReporter final : public Reporter {
 
   void Foreground() override {}
 
-  void StartupBox(const std::string& text) override { Line(err_, TerminalText(text)); }
+  void StartupBox(const std::string& text) override { Line(err_, frontend::TerminalText(text)); }
 
   void Question(const std::string& text, bool answer) override {
-    Line(out_, TerminalText(text) + (answer ? " Yes" : " No"));
+    Line(out_, frontend::TerminalText(text) + (answer ? " Yes" : " No"));
   }
 
   void Prompt(const std::string& text) override {
     EndOpenLine();
-    out_ << TerminalText(text) << " [y/N] " << std::flush;
+    out_ << frontend::TerminalText(text) << " [y/N] " << std::flush;
     promptOpen_ = true;
   }
 
@@ -77,7 +78,7 @@ class HumanReporter final : public Reporter {
   }
 
   void Diagnostic(const std::string& text) override {
-    Line(err_, std::string(kToolName) + ": " + TerminalText(text));
+    Line(err_, std::string(kToolName) + ": " + frontend::TerminalText(text));
   }
 
   void Device(const std::optional<DeviceReport>& device) override {
@@ -138,7 +139,7 @@ class JsonReporter final : public Reporter {
   }
   // stdout carries only events: the question goes to the terminal through stderr.
   void Prompt(const std::string& text) override {
-    err_ << TerminalText(text) << " [y/N] " << std::flush;
+    err_ << frontend::TerminalText(text) << " [y/N] " << std::flush;
   }
   void Answered(const std::string& text, bool answer) override {
     Emit(QuestionEvent(text, answer));
@@ -146,7 +147,7 @@ class JsonReporter final : public Reporter {
   void Pressed(Press button) override { Emit(PressEvent(button)); }
   void Notice(const std::string&) override {}
   void Warning(const std::string& text) override {
-    err_ << kToolName << ": " << TerminalText(text) << '\n' << std::flush;
+    err_ << kToolName << ": " << frontend::TerminalText(text) << '\n' << std::flush;
   }
   void Diagnostic(const std::string& text) override { Emit(TextEvent("diagnostic", text)); }
   void Device(const std::optional<DeviceReport>& device) override { Emit(DeviceEvent(device)); }

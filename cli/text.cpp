@@ -3,17 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "frontend/text.hpp"
-
 namespace kavori::cli {
-
-std::string TerminalText(const std::string& bytes) {
-  QString text = frontend::DecodeText(bytes);
-  for (QChar& c : text) {
-    if (c != u'\n' && c.category() == QChar::Other_Control) c = u'?';
-  }
-  return text.toStdString();
-}
 
 std::string ProgressLine(int percent, std::string_view status) {
   const int filled = std::clamp(percent, 0, 100) * kProgressBarWidth / 100;

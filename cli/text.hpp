@@ -6,10 +6,6 @@
 
 namespace kavori::cli {
 
-// frontend::DecodeText as UTF-8, with every control character but the line break replaced by '?',
-// so that a device or file name cannot send escape sequences to the terminal.
-std::string TerminalText(const std::string& bytes);
-
 // The progress bar drawn for a progress status: a bar of kProgressBarWidth cells, then the status.
 inline constexpr int kProgressBarWidth = 30;
 std::string ProgressLine(int percent, std::string_view status);

@@ -47,6 +47,8 @@ std::string TextUpToNul(const char* chars, std::size_t count) {
   return std::string(chars, std::find(chars, chars + count, '\0'));
 }
 
+}  // namespace
+
 std::vector<std::string> ImageEntries(const std::string& directory) {
   std::vector<std::string> entries;
   if (directory.size() + 1 > kPathCapacity) return entries;
@@ -59,8 +61,6 @@ std::vector<std::string> ImageEntries(const std::string& directory) {
   std::sort(entries.begin(), entries.end());
   return entries;
 }
-
-}  // namespace
 
 int CompatibilityValue(const char* productCode, const char* serial) {
   if (productCode == nullptr || serial == nullptr) return 0;
@@ -75,6 +75,36 @@ int CompatibilityValue(const char* productCode, const char* serial) {
     value += 2;
   }
   return value;
+}
+
+std::string CompatibilityReason(const char* productCode, const char* serial) {
+  if (productCode == nullptr || serial == nullptr) return "no product code or serial";
+  for (int k = 0; k < 6; ++k) {
+    if (productCode[k] != serial[k]) {
+      char text[96];
+      std::snprintf(
+          text, sizeof text, "product code rejected at position %d: file has 0x%02X, serial 0x%02X",
+          k, static_cast<unsigned char>(productCode[k]), static_cast<unsigned char>(serial[k]));
+      return text;
+    }
+  }
+  const struct {
+    const char* name;
+    int lower, value, upper;
+  } numbers[] = {
+      {"A (serial 8-9)", ReadNumber(productCode[10], productCode[11]),
+       ReadNumber(serial[8], serial[9]), ReadNumber(productCode[12], productCode[13])},
+      {"B (serial 14-15)", ReadNumber(productCode[14], productCode[15]),
+       ReadNumber(serial[14], serial[15]), ReadNumber(productCode[16], productCode[17])},
+  };
+  for (const auto& number : numbers) {
+    if (!InRange(number.lower, number.value, number.upper)) {
+      return "serial out of range: number " + std::string(number.name) + " is " +
+             std::to_string(number.value) + ", the file takes " + std::to_string(number.lower) +
+             " to " + std::to_string(number.upper);
+    }
+  }
+  return "suitable";
 }
 
 std::string VersionText(std::uint32_t versionWord) {

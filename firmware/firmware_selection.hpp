@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace kavori::firmware {
 
@@ -34,6 +35,14 @@ struct TargetDevice {
 // not loadable respectively. Runs on the UI thread.
 FirmwareSearchResult SelectFirmware(const std::string& directory, const TargetDevice& device,
                                     FirmwareInfo& info);
+
+// The entries of `directory` ending in ".hex", in the order the search tries them (byte order of
+// their names); empty when the directory cannot be listed or its path does not fit 512 characters.
+std::vector<std::string> ImageEntries(const std::string& directory);
+
+// Why a product code does or does not suit a serial string, in the compatibility value's terms:
+// the first differing prefix position, else the first number out of its range, else "suitable".
+std::string CompatibilityReason(const char* productCode, const char* serial);
 
 // 3-bit compatibility value of a product code against a device serial string; 7 means suitable.
 // Reads characters 0..17 of the product code and 0..21 of the serial field as raw bytes, NULs

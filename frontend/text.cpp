@@ -11,4 +11,12 @@ QString DecodeText(const std::string& bytes) {
   return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
 
+std::string TerminalText(const std::string& bytes) {
+  QString text = DecodeText(bytes);
+  for (QChar& c : text) {
+    if (c != u'\n' && c.category() == QChar::Other_Control) c = u'?';
+  }
+  return text.toStdString();
+}
+
 }  // namespace kavori::frontend

@@ -5,17 +5,6 @@
 namespace kavori::cli {
 namespace {
 
-TEST(Text, TerminalTextKeepsLineBreaksAndDefusesControls) {
-  EXPECT_EQ(TerminalText("a\nb"), "a\nb");
-  EXPECT_EQ(TerminalText("Kav\x1B]0;owned\x07ori"), "Kav?]0;owned?ori");
-  EXPECT_EQ(TerminalText("tab\there\rcr"), "tab?here?cr");
-  // 0x9B is the one-byte control sequence introducer in Latin-1.
-  EXPECT_EQ(TerminalText("x\x9B"
-                         "2J"),
-            "x?2J");
-  EXPECT_EQ(TerminalText("caf\xE9"), "caf\xC3\xA9");
-}
-
 TEST(Text, ProgressLineFillsTheBarInProportion) {
   EXPECT_EQ(ProgressLine(0, "s"), "[" + std::string(kProgressBarWidth, ' ') + "] s");
   EXPECT_EQ(ProgressLine(50, "s"), "[" + std::string(kProgressBarWidth / 2, '#') +

@@ -11,5 +11,16 @@ TEST(Text, DecodesUtf8AndFallsBackToLatin1) {
   EXPECT_EQ(DecodeText("Kavori \xE9"), QString::fromUtf8("Kavori \xC3\xA9"));
 }
 
+TEST(Text, TerminalTextKeepsLineBreaksAndDefusesControls) {
+  EXPECT_EQ(TerminalText("a\nb"), "a\nb");
+  EXPECT_EQ(TerminalText("Kav\x1B]0;owned\x07ori"), "Kav?]0;owned?ori");
+  EXPECT_EQ(TerminalText("tab\there\rcr"), "tab?here?cr");
+  // 0x9B is the one-byte control sequence introducer in Latin-1.
+  EXPECT_EQ(TerminalText("x\x9B"
+                         "2J"),
+            "x?2J");
+  EXPECT_EQ(TerminalText("caf\xE9"), "caf\xC3\xA9");
+}
+
 }  // namespace
 }  // namespace kavori::frontend

@@ -1,0 +1,71 @@
+#include "device/device_inventory.hpp"
+
+#include <algorithm>
+#include <array>
+#include <memory>
+
+#include "device/device_link.hpp"
+#include "firmware/product_ids.hpp"
+
+namespace kavori::device {
+
+namespace {
+
+template <typename Query>
+std::string HidString(Query query) {
+  std::array<char, 256> field{};
+  if (!query(reinterpret_cast<std::uint8_t*>(field.data()), platform::kHidStringQueryBytes))
+    return {};
+  NarrowHidString(field);
+  return field.data();
+}
+
+bool AboutTheVendor(const std::vector<platform::Diagnostic>& causes) {
+  return std::any_of(causes.begin(), causes.end(), [](const platform::Diagnostic& cause) {
+    return cause.vendorId == firmware::kVendorId;
+  });
+}
+
+}  // namespace
+
+std::vector<NodeReport> InventoryKavoriNodes() {
+  std::vector<NodeReport> nodes;
+  platform::HidBackend* hid = InstalledPlatform().hid;
+  if (hid == nullptr) return nodes;
+  TakeDiagnostics();
+  for (const std::string& path : hid->EnumerateInterfaces()) {
+    NodeReport node;
+    node.path = path;
+    const std::unique_ptr<platform::HidHandle> handle = hid->Open(path);
+    platform::HidAttributes attributes;
+    if (!handle || !handle->GetAttributes(attributes)) {
+      node.causes = TakeDiagnostics();
+      if (!handle && AboutTheVendor(node.causes)) nodes.push_back(std::move(node));
+      continue;
+    }
+    if (attributes.vendorId != firmware::kVendorId) continue;
+    node.opened = true;
+    node.vendorId = attributes.vendorId;
+    node.productId = attributes.productId;
+    node.release = attributes.releaseNumber;
+    node.mode = firmware::IsNormalModeId(attributes.productId)   ? "normal"
+                : firmware::IsLoaderModeId(attributes.productId) ? "loader"
+                                                                 : "unknown id";
+    node.product = HidString([&](std::uint8_t* field, std::size_t length) {
+      return handle->GetProductString(field, length);
+    });
+    node.serial = HidString([&](std::uint8_t* field, std::size_t length) {
+      return handle->GetSerialNumberString(field, length);
+    });
+    platform::HidReportLengths lengths;
+    if (handle->GetReportLengths(lengths)) {
+      node.inputLength = lengths.input;
+      node.outputLength = lengths.output;
+    }
+    node.causes = TakeDiagnostics();
+    nodes.push_back(std::move(node));
+  }
+  return nodes;
+}
+
+}  // namespace kavori::device

@@ -1,0 +1,285 @@
+#include "frontend/diagnose.hpp"
+
+#include <QJsonArray>
+#include <algorithm>
+#include <cctype>
+#include <sstream>
+
+#include "device/device_count.hpp"
+#include "device/device_link.hpp"
+#include "device/results.hpp"
+#include "firmware/firmware_image.hpp"
+#include "firmware/firmware_selection.hpp"
+#include "frontend/diagnostics.hpp"
+#include "frontend/text.hpp"
+
+namespace kavori::frontend {
+
+namespace {
+
+constexpr std::size_t kColumns = 80;
+
+std::string Hex(std::uint16_t value) { return platform::UsbIdText(value); }
+
+std::string SearchText(int result) {
+  switch (result) {
+    case device::kOk:
+      return "found";
+    case device::kDeviceInUse:
+      return "Kavori Device is in use by other application.";
+    default:
+      return "Kavori Device was NOT found.";
+  }
+}
+
+std::string FirmwareResultText(firmware::FirmwareSearchResult result) {
+  switch (result) {
+    case firmware::FirmwareSearchResult::Suitable:
+      return "suitable";
+    case firmware::FirmwareSearchResult::NoFile:
+      return "Firmware file not found !";
+    case firmware::FirmwareSearchResult::InvalidFile:
+      return "Invalid firmware hex file !";
+    case firmware::FirmwareSearchResult::TypeError:
+      return "Firmware file type error !";
+    case firmware::FirmwareSearchResult::TargetError:
+      return "Firmware file target error !";
+  }
+  return {};
+}
+
+void TestLock(DiagnoseReport& report) {
+  platform::InUseLock* lock = device::InstalledPlatform().lock;
+  if (lock == nullptr) return;
+  switch (lock->Acquire()) {
+    case platform::LockResult::Acquired:
+      lock->Release();
+      report.lock = DiagnoseReport::LockState::Free;
+      return;
+    case platform::LockResult::InUse:
+      report.lock = DiagnoseReport::LockState::Held;
+      report.holder = lock->Holder();
+      return;
+    case platform::LockResult::Failed:
+      report.lock = DiagnoseReport::LockState::Unavailable;
+      return;
+  }
+}
+
+void CountDevices(DiagnoseReport& report) {
+  std::uint32_t count = 0;
+  report.listReadable = device::CountConnectedDevices(&count) == device::kOk;
+  report.count = count;
+  platform::DeviceInstanceList* list = device::InstalledPlatform().instances;
+  const auto entries = list != nullptr ? list->Read() : std::nullopt;
+  if (!entries) return;
+  for (const std::string& entry : *entries) {
+    std::string lowered = entry;
+    for (char& c : lowered) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (lowered.find("usb\\vid_0bef") != std::string::npos) report.instances.push_back(entry);
+  }
+}
+
+// Splits `text` into lines of at most kColumns, each after the first indented by `indent`.
+void Wrapped(std::ostringstream& out, const std::string& first, const std::string& text,
+             std::size_t indent) {
+  std::string line = first;
+  std::istringstream words(text);
+  std::string word;
+  // A prefix that is only indentation takes the first word without a blank.
+  bool empty = first.find_first_not_of(' ') == std::string::npos;
+  while (words >> word) {
+    if (!empty && line.size() + 1 + word.size() > kColumns) {
+      out << line << '\n';
+      line = std::string(indent, ' ');
+      empty = indent == 0;
+    }
+    if (!empty) line += ' ';
+    line += word;
+    empty = false;
+  }
+  out << line << '\n';
+}
+
+}  // namespace
+
+DiagnoseReport Diagnose(const std::string& firmwareDirectory) {
+  DiagnoseReport report;
+  report.directory = firmwareDirectory;
+  report.nodes = device::InventoryKavoriNodes();
+  for (const device::NodeReport& node : report.nodes) {
+    for (const std::string& line : DiagnosticLines(node.causes)) {
+      if (std::find(report.hints.begin(), report.hints.end(), line) == report.hints.end())
+        report.hints.push_back(line);
+    }
+  }
+  CountDevices(report);
+  TestLock(report);
+
+  device::TakeDiagnostics();
+  report.searchResult = device::OpenDeviceLink();
+  device::TakeDiagnostics();
+  std::optional<firmware::TargetDevice> target;
+  if (report.searchResult == device::kOk) {
+    report.product = device::DeviceInfo.ProductString.data();
+    report.serial = device::DeviceInfo.SerialString.data();
+    report.loaderMode = device::DeviceInfo.ProductId >> 8 == 0x81;
+    target.emplace();
+    target->serialString = device::DeviceInfo.SerialString;
+    target->versionWord = device::DeviceInfo.VersionWord;
+    device::CloseDeviceLink();
+  }
+  report.files = firmware::ReportFirmwareFolder(firmwareDirectory, target);
+
+  if (report.count != 1) {
+    report.verdict = report.count == 0 ? "the wizard stops at start: no Kavori is connected"
+                                       : "the wizard stops at start: more than one Kavori is "
+                                         "connected";
+    report.outcome = DiagnoseOutcome::DeviceCount;
+  } else if (report.searchResult != device::kOk) {
+    report.verdict = "the device search stops: " + SearchText(report.searchResult);
+    report.outcome = DiagnoseOutcome::DeviceSearch;
+  } else {
+    firmware::FirmwareInfo info;
+    const firmware::FirmwareSearchResult result =
+        firmware::SelectFirmware(firmwareDirectory, *target, info);
+    firmware::UnloadFirmwareFile();
+    if (result == firmware::FirmwareSearchResult::Suitable) {
+      report.verdict = "the wizard reaches its information page with " + info.fileName;
+      report.outcome = DiagnoseOutcome::Ready;
+    } else {
+      report.verdict = "the firmware search stops: " + FirmwareResultText(result);
+      report.outcome = DiagnoseOutcome::FirmwareSearch;
+    }
+  }
+  return report;
+}
+
+std::string DiagnoseText(const DiagnoseReport& report) {
+  std::ostringstream out;
+  out << "Devices of vendor 0x0BEF (HID nodes):\n";
+  if (report.nodes.empty()) out << "  none\n";
+  for (const device::NodeReport& node : report.nodes) {
+    out << "  " << TerminalText(node.path) << '\n';
+    if (!node.opened) {
+      for (const platform::Diagnostic& cause : node.causes)
+        Wrapped(out, "    not opened:", TerminalText(cause.text), 6);
+      continue;
+    }
+    out << "    " << Hex(node.vendorId) << ':' << Hex(node.productId) << ", " << node.mode
+        << " mode, release " << Hex(node.release) << '\n';
+    Wrapped(out, "    product:", '"' + TerminalText(node.product) + '"', 6);
+    Wrapped(out, "    serial:", '"' + TerminalText(node.serial) + '"', 6);
+    out << "    reports: input " << node.inputLength << ", output " << node.outputLength
+        << " bytes\n";
+  }
+  out << "\nStart-up count: ";
+  if (!report.listReadable) {
+    out << "the list of USB HID devices cannot be read\n";
+  } else {
+    out << report.count << '\n';
+    for (const std::string& instance : report.instances)
+      Wrapped(out, "  ", TerminalText(instance), 4);
+  }
+  out << "\nIn-use lock: ";
+  switch (report.lock) {
+    case DiagnoseReport::LockState::Free:
+      out << "free\n";
+      break;
+    case DiagnoseReport::LockState::Held:
+      if (report.holder)
+        out << "held by process " << report.holder->pid << " ("
+            << TerminalText(report.holder->command) << ")\n";
+      else
+        out << "held by a process this user cannot see\n";
+      break;
+    case DiagnoseReport::LockState::Unavailable:
+      out << "cannot be tested\n";
+      break;
+  }
+  out << "\nDevice search: " << SearchText(report.searchResult) << '\n';
+  if (report.searchResult == device::kOk) {
+    Wrapped(out, "  ",
+            '"' + TerminalText(report.product) + "\" serial \"" + TerminalText(report.serial) +
+                "\"" + (report.loaderMode ? ", loader mode" : ""),
+            4);
+  }
+  Wrapped(out, "\nFirmware files in", TerminalText(report.directory) + ":", 2);
+  if (report.files.empty()) out << "  none\n";
+  for (const firmware::FileReport& file : report.files) {
+    std::string head = (file.chosen ? "* " : "  ") + TerminalText(file.name);
+    if (file.size) head += " (" + std::to_string(*file.size) + " bytes)";
+    Wrapped(out, "", head, 4);
+    if (file.valid) Wrapped(out, "    code", file.productCode + ", version " + file.fileVersion, 6);
+    Wrapped(out, "    ", file.verdict, 6);
+  }
+  for (const std::string& hint : report.hints) Wrapped(out, "\nNote:", TerminalText(hint), 2);
+  Wrapped(out, "\nVerdict:", report.verdict, 2);
+  return out.str();
+}
+
+QJsonObject DiagnoseJson(const DiagnoseReport& report) {
+  QJsonArray nodes;
+  for (const device::NodeReport& node : report.nodes) {
+    QJsonArray causes;
+    for (const platform::Diagnostic& cause : node.causes) causes.append(DecodeText(cause.text));
+    QJsonObject entry{{"path", DecodeText(node.path)}, {"opened", node.opened}};
+    if (node.opened) {
+      entry.insert("vendor_id", node.vendorId);
+      entry.insert("product_id", node.productId);
+      entry.insert("mode", QString::fromStdString(node.mode));
+      entry.insert("release", node.release);
+      entry.insert("product", DecodeText(node.product));
+      entry.insert("serial", DecodeText(node.serial));
+      entry.insert("input_length", node.inputLength);
+      entry.insert("output_length", node.outputLength);
+    }
+    entry.insert("causes", causes);
+    nodes.append(entry);
+  }
+  QJsonArray instances;
+  for (const std::string& instance : report.instances) instances.append(DecodeText(instance));
+  QJsonObject lock{{"state", report.lock == DiagnoseReport::LockState::Free   ? "free"
+                             : report.lock == DiagnoseReport::LockState::Held ? "held"
+                                                                              : "unavailable"}};
+  if (report.holder) {
+    lock.insert("pid", report.holder->pid);
+    lock.insert("command", DecodeText(report.holder->command));
+  }
+  QJsonObject search{{"result", report.searchResult},
+                     {"text", QString::fromStdString(SearchText(report.searchResult))}};
+  if (report.searchResult == device::kOk) {
+    search.insert("product", DecodeText(report.product));
+    search.insert("serial", DecodeText(report.serial));
+    search.insert("mode", report.loaderMode ? "loader" : "normal");
+  }
+  QJsonArray files;
+  for (const firmware::FileReport& file : report.files) {
+    QJsonObject entry{{"name", DecodeText(file.name)},
+                      {"valid", file.valid},
+                      {"suitable", file.suitable},
+                      {"chosen", file.chosen},
+                      {"verdict", QString::fromStdString(file.verdict)}};
+    if (file.size) entry.insert("size", static_cast<qint64>(*file.size));
+    if (file.valid) {
+      entry.insert("product_code", DecodeText(file.productCode));
+      entry.insert("file_version", QString::fromStdString(file.fileVersion));
+    }
+    files.append(entry);
+  }
+  QJsonArray hints;
+  for (const std::string& hint : report.hints) hints.append(DecodeText(hint));
+  QJsonObject count{{"readable", report.listReadable},
+                    {"count", static_cast<qint64>(report.count)},
+                    {"instances", instances}};
+  return QJsonObject{{"nodes", nodes},
+                     {"count", count},
+                     {"lock", lock},
+                     {"device_search", search},
+                     {"directory", DecodeText(report.directory)},
+                     {"files", files},
+                     {"hints", hints},
+                     {"verdict", QString::fromStdString(report.verdict)}};
+}
+
+}  // namespace kavori::frontend

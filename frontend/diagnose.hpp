@@ -1,0 +1,57 @@
+// What the tool sees and why the wizard would refuse, before anything is written (kavori-flash
+// --diagnose). It changes nothing on the device, writes no file, and takes the in-use lock only
+// to test it, releasing it at once.
+#pragma once
+
+#include <QJsonObject>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "device/device_inventory.hpp"
+#include "firmware/firmware_report.hpp"
+#include "platform/in_use_lock.hpp"
+
+namespace kavori::frontend {
+
+// Where the wizard would stop.
+enum class DiagnoseOutcome {
+  DeviceCount,     // at start: not exactly one device listed
+  DeviceSearch,    // step 1: device in use or not found
+  FirmwareSearch,  // step 2: no suitable file
+  Ready,           // the information page, with a file
+};
+
+struct DiagnoseReport {
+  std::vector<device::NodeReport> nodes;
+  // The start-up count.
+  bool listReadable = false;
+  unsigned count = 0;
+  std::vector<std::string> instances;  // the listed entries of the vendor
+  // The in-use lock.
+  enum class LockState { Free, Held, Unavailable } lock = LockState::Unavailable;
+  std::optional<platform::LockHolder> holder;
+  // The device search, as step 1 runs it.
+  int searchResult = 0;
+  std::string product;  // of the accepted device
+  std::string serial;
+  bool loaderMode = false;
+  // The firmware folder, and the search's outcome on it.
+  std::string directory;
+  std::vector<firmware::FileReport> files;
+  // What the wizard would reach.
+  std::string verdict;
+  DiagnoseOutcome outcome = DiagnoseOutcome::DeviceCount;
+  // Causes and hints for what could not be opened.
+  std::vector<std::string> hints;
+};
+
+// Gathers the report with the services installed now (a session must exist). UI thread.
+DiagnoseReport Diagnose(const std::string& firmwareDirectory);
+
+// The report for a person, lines of at most 80 columns.
+std::string DiagnoseText(const DiagnoseReport& report);
+// The report as one JSON document.
+QJsonObject DiagnoseJson(const DiagnoseReport& report);
+
+}  // namespace kavori::frontend

@@ -1,0 +1,145 @@
+// The --diagnose report against the simulated Kavori and scratch folders: each refusal of the
+// wizard has a line that names its cause.
+#include "frontend/diagnose.hpp"
+
+#include <gtest/gtest.h>
+
+#include <QJsonArray>
+#include <QStringList>
+#include <memory>
+#include <string>
+
+#include "device/sim_fixture.hpp"
+#include "firmware/image_builder.hpp"
+#include "platform/linux/socket_lock.hpp"
+
+namespace kavori::frontend {
+namespace {
+
+// A product code for the simulated serial "KAVSBL01234567890ABCDE" (number A 23, number B 89)
+// with `prefix` and the two ranges.
+std::string Code(const char* prefix, const char* rangeA, const char* rangeB) {
+  return std::string(prefix) + "0000" + rangeA + rangeB + "0000";
+}
+
+class DiagnoseTest : public testing::SimFixture {
+ protected:
+  void Put(const std::string& name, const std::string& code) {
+    ASSERT_TRUE(firmware::ImageBuilder()
+                    .Magic()
+                    .DeviceDescriptorAt(16, 0x0005, 0x0110)
+                    .StringDescriptorAt(96, code)
+                    .Size(400)
+                    .WriteTo(dir_.File(name)));
+  }
+
+  const firmware::FileReport& File(const DiagnoseReport& report, const std::string& name) {
+    for (const firmware::FileReport& file : report.files)
+      if (file.name == name) return file;
+    ADD_FAILURE() << "no entry " << name;
+    return report.files.front();
+  }
+
+  testing::ScratchDir dir_;
+};
+
+TEST_F(DiagnoseTest, EveryFileGetsItsReasonAndTheFirstSuitableIsChosen) {
+  MakeWorld("");
+  ASSERT_TRUE(
+      firmware::ImageBuilder().BytesAt(0, {0x07, 0xAA}).Size(64).WriteTo(dir_.File("a.hex")));
+  ASSERT_TRUE(firmware::ImageBuilder().Magic().Size(64).WriteTo(dir_.File("b.hex")));
+  Put("c.hex", Code("KAVSBX", "0099", "0099"));
+  Put("d.hex", Code("KAVSBL", "3099", "0099"));
+  Put("e.hex", Code("KAVSBL", "0099", "0088"));
+  Put("f.hex", Code("KAVSBL", "0099", "0099"));
+  Put("g.hex", Code("KAVSBL", "0099", "0099"));
+
+  const DiagnoseReport report = Diagnose(dir_.Path());
+  EXPECT_EQ(report.outcome, DiagnoseOutcome::Ready);
+  EXPECT_EQ(report.verdict, "the wizard reaches its information page with f.hex");
+  EXPECT_EQ(File(report, "a.hex").verdict, "not loadable: magic 07 AA, not 08 AA");
+  EXPECT_EQ(File(report, "b.hex").verdict,
+            "no Kavori product id with a product code after it in the image");
+  EXPECT_EQ(File(report, "c.hex").verdict,
+            "product code rejected at position 5: file has 0x58, serial 0x4C");
+  EXPECT_EQ(File(report, "d.hex").verdict,
+            "serial out of range: number A (serial 8-9) is 23, the file takes 30 to 99");
+  EXPECT_EQ(File(report, "e.hex").verdict,
+            "serial out of range: number B (serial 14-15) is 89, the file takes 0 to 88");
+  EXPECT_TRUE(File(report, "f.hex").chosen);
+  EXPECT_FALSE(File(report, "g.hex").chosen) << "only the first suitable file is the wizard's";
+  EXPECT_EQ(File(report, "g.hex").verdict, "suitable");
+  EXPECT_FALSE(firmware::FirmwareImage.bytes) << "the report left an image loaded";
+}
+
+TEST_F(DiagnoseTest, EachRefusalNamesItsCause) {
+  const struct {
+    const char* options;
+    DiagnoseOutcome outcome;
+    const char* verdict;
+  } cases[] = {
+      {"devices=2", DiagnoseOutcome::DeviceCount,
+       "the wizard stops at start: more than one Kavori is connected"},
+      {"devices=0", DiagnoseOutcome::DeviceCount,
+       "the wizard stops at start: no Kavori is connected"},
+      {"lock=held", DiagnoseOutcome::DeviceSearch,
+       "the device search stops: Kavori Device is in use by other application."},
+      {"pid=0x0006", DiagnoseOutcome::DeviceSearch,
+       "the device search stops: Kavori Device was NOT found."},
+      {"", DiagnoseOutcome::FirmwareSearch, "the firmware search stops: Firmware file not found !"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.options);
+    MakeWorld(c.options);
+    const DiagnoseReport report = Diagnose(dir_.Path());
+    EXPECT_EQ(report.outcome, c.outcome);
+    EXPECT_EQ(report.verdict, c.verdict);
+    ASSERT_TRUE(device::UsePlatform({}));
+  }
+}
+
+TEST_F(DiagnoseTest, LoaderModeDeviceAndTwoDevicesAreListed) {
+  MakeWorld("pid=0x8105,devices=2");
+  const DiagnoseReport report = Diagnose(dir_.Path());
+  ASSERT_EQ(report.nodes.size(), 2u);
+  EXPECT_EQ(report.nodes[0].mode, "loader");
+  EXPECT_EQ(report.nodes[0].inputLength, 65);
+  EXPECT_EQ(report.count, 2u);
+  EXPECT_EQ(report.instances.size(), 2u);
+}
+
+// Support asks who holds the device: the process is named.
+TEST_F(DiagnoseTest, TheLockHoldersProcessIsNamed) {
+  MakeWorld("");
+  const std::string name = "kavori-diagnose-test-" + std::to_string(::getpid());
+  platform::host::AbstractSocketLock ours(name);
+  platform::host::AbstractSocketLock probe(name);
+  ASSERT_EQ(ours.Acquire(), platform::LockResult::Acquired);
+  platform::Platform services = world_->Services();
+  services.lock = &probe;
+  ASSERT_TRUE(device::UsePlatform(services));
+  const DiagnoseReport report = Diagnose(dir_.Path());
+  EXPECT_EQ(report.lock, DiagnoseReport::LockState::Held);
+  ASSERT_TRUE(report.holder.has_value());
+  EXPECT_EQ(report.holder->pid, ::getpid());
+}
+
+TEST_F(DiagnoseTest, JsonDocumentHasItsDocumentedShape) {
+  MakeWorld("");
+  Put("f.hex", Code("KAVSBL", "0099", "0099"));
+  const QJsonObject document = DiagnoseJson(Diagnose(dir_.Path()));
+  EXPECT_EQ(document.keys(), (QStringList{"count", "device_search", "directory", "files", "hints",
+                                          "lock", "nodes", "verdict"}));
+  const QJsonObject node = document["nodes"].toArray().first().toObject();
+  EXPECT_EQ(node.keys(),
+            (QStringList{"causes", "input_length", "mode", "opened", "output_length", "path",
+                         "product", "product_id", "release", "serial", "vendor_id"}));
+  const QJsonObject file = document["files"].toArray().first().toObject();
+  EXPECT_EQ(file.keys(), (QStringList{"chosen", "file_version", "name", "product_code", "size",
+                                      "suitable", "valid", "verdict"}));
+  EXPECT_EQ(document["lock"].toObject()["state"].toString(), "free");
+  EXPECT_EQ(document["device_search"].toObject()["mode"].toString(), "normal");
+}
+
+}  // namespace
+}  // namespace kavori::frontend
