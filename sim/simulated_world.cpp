@@ -8,9 +8,9 @@
 #include <deque>
 #include <limits>
 #include <mutex>
+#include <span>
 #include <utility>
 
-#include "firmware/firmware_image.hpp"
 #include "firmware/product_ids.hpp"
 #include "sim/utf16.hpp"
 
@@ -28,42 +28,6 @@ constexpr char kForeignInstance[] = "USB\\VID_046D&PID_C31C\\5&2F3A1B7&0&1";
 // A handle that nobody reads (the link's write handle) keeps a bounded queue, as the kernel's
 // does; here the latest replies survive.
 constexpr std::size_t kQueueLimit = 64;
-constexpr std::size_t kBlockSize = 56;
-constexpr std::size_t kDataStart = 8;
-
-constexpr std::uint8_t kCmdEnter = 0x10;
-constexpr std::uint8_t kCmdData = 0x20;
-constexpr std::uint8_t kCmdBurn = 0x30;
-constexpr std::uint8_t kCmdVerify = 0x40;
-constexpr std::uint8_t kCmdPrepare = 0x62;
-constexpr std::uint8_t kCmdRestart = 0x70;
-
-bool IsLoaderId(std::uint16_t productId) { return (productId >> 8) == 0x81; }
-std::uint16_t LoaderId(std::uint16_t productId) {
-  return static_cast<std::uint16_t>(0x8100 | (productId & 0xFF));
-}
-std::uint16_t NormalId(std::uint16_t productId) {
-  return static_cast<std::uint16_t>(productId & 0xFF);
-}
-
-// The command a report carries, when the device's current mode acts on it at all.
-std::optional<SimCommand> CommandFor(std::uint8_t code, bool loader) {
-  if (!loader) return code == kCmdPrepare ? std::optional(SimCommand::Prepare) : std::nullopt;
-  switch (code) {
-    case kCmdEnter:
-      return SimCommand::Enter;
-    case kCmdData:
-      return SimCommand::Data;
-    case kCmdBurn:
-      return SimCommand::Burn;
-    case kCmdVerify:
-      return SimCommand::Verify;
-    case kCmdRestart:
-      return SimCommand::Restart;
-    default:
-      return std::nullopt;
-  }
-}
 
 // As a HID string query does: UTF-16LE units into field[0, length), whole units only, with a
 // terminating zero unit when it fits.
@@ -108,8 +72,9 @@ struct Reappearance {
 };
 
 struct Device {
-  std::uint16_t productId = 0;
-  std::uint16_t release = 0;
+  explicit Device(const SimOptions& options) : model(options) {}
+
+  KavoriModel model;
   std::string serial;
   std::u16string serialUnits;
   bool present = true;
@@ -117,9 +82,6 @@ struct Device {
   std::uint64_t incarnation = 0;
   unsigned pathNumber = 0;
   std::optional<Reappearance> reappearance;
-  bool session = false;  // enter received since the device last appeared
-  std::vector<std::uint8_t> download;
-  std::vector<std::uint8_t> flash;
   std::vector<ReceivedReport> reports;
   unsigned opens = 0;
 };
@@ -142,9 +104,7 @@ class SimCore : public std::enable_shared_from_this<SimCore> {
   explicit SimCore(SimOptions options) : options_(std::move(options)) {
     product_ = ToUnits(options_.product);
     for (unsigned i = 0; i < options_.devices; ++i) {
-      Device device;
-      device.productId = options_.productId;
-      device.release = options_.release;
+      Device device(options_);
       device.serial = SerialFor(options_.serial, i);
       device.serialUnits = ToUnits(device.serial);
       device.pathNumber = nextPath_++;
@@ -177,7 +137,7 @@ class SimCore : public std::enable_shared_from_this<SimCore> {
       out = {kForeignVendorId, kForeignProductId, kForeignRelease};
     } else {
       const Device& device = devices_[handle.device];
-      out = {firmware::kVendorId, device.productId, device.release};
+      out = {firmware::kVendorId, device.model.ProductId(), device.model.Release()};
     }
     return true;
   }
@@ -211,10 +171,7 @@ class SimCore : public std::enable_shared_from_this<SimCore> {
     received.bytes.assign(report, report + length);
     received.command = length > 3 ? report[3] : 0;
     devices_[handle.device].reports.push_back(std::move(received));
-    // A short report reaches the device padded with zeros, as the HID driver sends it.
-    Report full{};
-    std::copy(report, report + length, full.begin());
-    ActLocked(handle.device, full, now);
+    ActLocked(handle.device, std::span(report, length), now);
     return true;
   }
 
@@ -267,7 +224,7 @@ class SimCore : public std::enable_shared_from_this<SimCore> {
       if (!device.present) continue;
       char prefix[32];
       std::snprintf(prefix, sizeof prefix, "USB\\VID_%04X&PID_%04X\\", firmware::kVendorId,
-                    device.productId);
+                    device.model.ProductId());
       list.push_back(prefix + device.serial);
     }
     return list;
@@ -285,13 +242,13 @@ class SimCore : public std::enable_shared_from_this<SimCore> {
     const Device& device = devices_[index];
     DeviceSnapshot snapshot;
     snapshot.present = device.present;
-    snapshot.loaderMode = IsLoaderId(device.productId);
-    snapshot.productId = device.productId;
-    snapshot.release = device.release;
+    snapshot.loaderMode = IsSimLoaderId(device.model.ProductId());
+    snapshot.productId = device.model.ProductId();
+    snapshot.release = device.model.Release();
     snapshot.path = device.present ? PathFor(device.pathNumber) : std::string();
     snapshot.serial = device.serial;
-    snapshot.flash = device.flash;
-    snapshot.download = device.download;
+    snapshot.flash = device.model.Flash();
+    snapshot.download = device.model.Download();
     snapshot.reports = device.reports;
     snapshot.opens = device.opens;
     snapshot.openHandles = static_cast<unsigned>(
@@ -347,8 +304,7 @@ class SimCore : public std::enable_shared_from_this<SimCore> {
 
   void AppearLocked(Device& device) {
     if (device.reappearance) {
-      device.productId = device.reappearance->productId;
-      device.release = device.reappearance->release;
+      device.model.Reappear(device.reappearance->productId, device.reappearance->release);
       device.reappearance.reset();
     }
     device.present = true;
@@ -358,7 +314,7 @@ class SimCore : public std::enable_shared_from_this<SimCore> {
   void VanishLocked(std::size_t index) {
     Device& device = devices_[index];
     device.present = false;
-    device.session = false;
+    device.model.Vanished();
     ++device.incarnation;
     for (HandleState* handle : handles_) {
       if (handle->device == index) handle->queue.clear();
@@ -379,81 +335,21 @@ class SimCore : public std::enable_shared_from_this<SimCore> {
     changed_.notify_all();
   }
 
-  const Fault* MatchFault(SimCommand command, std::uint64_t blockOffset) const {
-    for (const Fault& fault : options_.faults) {
-      if (fault.command == command && (!fault.offset || *fault.offset == blockOffset))
-        return &fault;
-    }
-    return nullptr;
-  }
-
-  void ActLocked(std::size_t index, const Report& report, Clock::time_point now) {
-    if (report[0] != 0x00 || report[1] != 0x10 || report[2] != 0x20) return;
+  void ActLocked(std::size_t index, std::span<const std::uint8_t> report, Clock::time_point now) {
     Device& device = devices_[index];
-    const auto command = CommandFor(report[3], IsLoaderId(device.productId));
-    if (!command) return;
-    const std::size_t count = report[4];
-    const std::uint16_t address = static_cast<std::uint16_t>(report[5] | (report[6] << 8));
-    // The address carries only 16 bits; the loader knows the full offset it expects next.
-    const std::uint64_t expected = device.download.size();
-    const bool inOrder = address == (expected & 0xFFFF);
-    const std::uint64_t blockOffset = inOrder ? expected : address;
-    if (const Fault* fault = MatchFault(*command, blockOffset)) {
-      switch (fault->kind) {
-        case FaultKind::Unplug:
-          VanishLocked(index);
-          return;
-        case FaultKind::Silent:
-          return;
-        case FaultKind::Nak:
-          ReplyLocked(index, kSimFailureCode, now);
-          return;
-      }
-    }
-    switch (*command) {
-      case SimCommand::Prepare:
-        if (!options_.replugDelay) return;
+    const ModelResponse response = device.model.Receive(report);
+    if (response.reply) ReplyLocked(index, *response.reply, now);
+    switch (response.presence) {
+      case Presence::Stays:
+        return;
+      case Presence::Vanishes:
+        VanishLocked(index);
+        return;
+      case Presence::Replugs:
         VanishLocked(index);
         device.reappearance =
-            Reappearance{now + *options_.replugDelay,
-                         options_.replugInto == ReplugTarget::Loader ? LoaderId(device.productId)
-                                                                     : device.productId,
-                         device.release};
+            Reappearance{now + response.after, response.productId, response.release};
         return;
-      case SimCommand::Enter:
-        device.session = true;
-        device.download.clear();
-        ReplyLocked(index, kSimAck, now);
-        return;
-      case SimCommand::Data: {
-        const bool accepted = device.session && count >= 1 && count <= kBlockSize && inOrder;
-        if (accepted) {
-          const auto data = report.begin() + kDataStart;
-          device.download.insert(device.download.end(), data, data + count);
-        }
-        ReplyLocked(index, accepted ? kSimAck : kSimFailureCode, now);
-        return;
-      }
-      case SimCommand::Burn:
-        if (device.session) device.flash = device.download;
-        ReplyLocked(index, device.session ? kSimAck : kSimFailureCode, now);
-        return;
-      case SimCommand::Verify:
-        ReplyLocked(index,
-                    device.session && device.flash == device.download ? kSimAck : kSimFailureCode,
-                    now);
-        return;
-      case SimCommand::Restart: {
-        std::uint16_t release = device.release;
-        std::uint32_t versionWord = 0;
-        char productCode[firmware::kProductCodeLength + 1] = {};
-        if (firmware::ScanImageBytes(device.flash, versionWord, productCode) == 0)
-          release = static_cast<std::uint16_t>(versionWord & 0xFFFF);
-        VanishLocked(index);
-        device.reappearance =
-            Reappearance{now + options_.restartDelay, NormalId(device.productId), release};
-        return;
-      }
     }
   }
 

@@ -1,12 +1,8 @@
 // A simulated Kavori (or several, beside a foreign keyboard) behind the platform interfaces, so
 // the real device-link code runs against it in-process.
 //
-// The model: a device in normal mode answers nothing but acts on prepare (0x62) by vanishing and,
-// after the replug delay, reappearing under a new path in loader mode. In loader mode it answers
-// enter (0x10), data blocks (0x20, which must follow each other from offset 0), burn (0x30) and
-// verify (0x40) with 0x55 or kSimFailureCode, and acts on restart (0x70) by vanishing and
-// reappearing in normal mode with the release number of the burned image. Every reply goes to
-// every open handle of the device, `latency` after the command.
+// Each Kavori is a KavoriModel (sim/kavori_model.hpp); a replug makes it reappear under a new
+// path. Every reply goes to every open handle of the device, `latency` after the command.
 //
 // Time is lazy: there are no threads; each call brings the world up to steady_clock's now. All
 // state sits behind one mutex, so every function here and every object handed out by Services()
@@ -20,14 +16,10 @@
 #include <vector>
 
 #include "platform/platform.hpp"
+#include "sim/kavori_model.hpp"
 #include "sim/sim_options.hpp"
 
 namespace kavori::sim {
-
-// The reply of a refused command (out-of-order block, nak fault, ...).
-inline constexpr std::uint8_t kSimFailureCode = 0x01;
-inline constexpr std::uint8_t kSimAck = 0x55;
-inline constexpr std::size_t kSimReportLength = 65;  // input and output, report id included
 
 // The foreign HID interface that always comes first in enumeration.
 inline constexpr std::uint16_t kForeignVendorId = 0x046D;

@@ -1,0 +1,360 @@
+#!/usr/bin/env bash
+# One scenario inside the test guest (started by guest_init.sh): Kavori gadgets on the guest's
+# dummy_hcd ports, the tool on the real stack against them, and checks. Where a scenario has an
+# in-process counterpart, the same tool runs it with --simulate and the same device options
+# afterwards, and both runs must show the same events. Writes its evidence to /out; prints
+# "ok ..." or "FAILED ..." per check and "result KEY=VALUE" for the summary; exits 1 when any
+# check failed.
+set -uo pipefail
+
+scenario="${1:?usage: guest_scenario.sh SCENARIO}"
+build="${KAVORI_BUILD:?}"
+flash_tool="$build/cli/kavori-flash"
+gadget_tool="$build/tests/usb-guest/kavori-gadget"
+out=/out
+lock_name='Global\brmUsbDllDataFile'
+# A run that hangs is cut off here and fails its exit-code check.
+run_bound_s=150
+# The demo image: 30000 bytes, 536 blocks, version 5.01.16 (release 0x0110).
+image_blocks=536
+burned_release=0x0110
+failed=0
+declare -A gadget_pids=()
+
+export HOME=/tmp XDG_RUNTIME_DIR=/tmp/runtime
+mkdir -p -m 700 "$XDG_RUNTIME_DIR"
+
+check() { # NAME COMMAND...: one named check
+  local name=$1
+  shift
+  if "$@"; then
+    echo "ok $name"
+  else
+    echo "FAILED $name"
+    failed=1
+  fi
+}
+
+equals() { # WHAT EXPECTED ACTUAL
+  [ "$2" = "$3" ] && return 0
+  echo "  $1: expected '$2', got '$3'"
+  return 1
+}
+
+state_of() { # GADGET KEY: a value the gadget wrote when it stopped
+  sed -n "s/^$2=//p" "$out/$1.state" 2>/dev/null
+}
+
+# Each run gets a folder of its own: a loaded image is locked against every other loader.
+firmware_dir() { # NAME
+  mkdir -p "/tmp/$1"
+  "$build/firmware/kavori-mkimage" "/tmp/$1/demo.hex"
+  chmod -R a+rX "/tmp/$1"
+  echo "/tmp/$1"
+}
+
+start_gadget() { # NAME UDC ARGS...
+  local name=$1 udc=$2
+  shift 2
+  "$gadget_tool" --name "$name" --udc "$udc" --record "$out/$name" "$@" 2>"$out/$name.log" &
+  gadget_pids[$name]=$!
+}
+
+stop_gadget() { # NAME
+  kill -TERM "${gadget_pids[$1]}" 2>/dev/null
+  wait "${gadget_pids[$1]}"
+  local code=$?
+  unset "gadget_pids[$1]"
+  check "gadget $1 stopped cleanly" equals "gadget exit code" 0 "$code"
+}
+
+hid_count() { # VENDOR PRODUCT: how many hidraw nodes have that id
+  local id
+  id=$(printf 'HID_ID=0003:0000%04X:0000%04X' "$1" "$2")
+  cat /sys/class/hidraw/*/device/uevent 2>/dev/null | grep -cx "$id"
+}
+
+wait_hid() { # VENDOR PRODUCT [COUNT]: until COUNT (1) hidraw nodes of that id are there, 20 s at most
+  local tries
+  for ((tries = 0; tries < 400; tries++)); do
+    [ "$(hid_count "$1" "$2")" -ge "${3:-1}" ] && return 0
+    sleep 0.05
+  done
+  echo "  fewer than ${3:-1} hidraw nodes of $1:$2 appeared"
+  return 1
+}
+
+run() { # LABEL COMMAND...: stdout, stderr, exit code, duration and end into /out/LABEL.*
+  local label=$1 start end
+  shift
+  start=$(date +%s%3N)
+  timeout -k 5 "$run_bound_s" "$@" >"$out/$label.out" 2>"$out/$label.err" </dev/null
+  echo $? >"$out/$label.rc"
+  end=$(date +%s%3N)
+  echo "$end" >"$out/$label.end"
+  echo $((end - start)) >"$out/$label.ms"
+  echo "  $label: exit $(cat "$out/$label.rc") after $(cat "$out/$label.ms") ms"
+  if [ -s "$out/$label.err" ]; then
+    echo "  $label stderr:"
+    sed 's/^/    /' "$out/$label.err"
+  fi
+}
+
+flash() { # LABEL ARGS...: kavori-flash on the real stack
+  local label=$1
+  shift
+  run "$label" "$flash_tool" --dir "$(firmware_dir "$label")" --yes --json "$@"
+}
+
+simulate() { # LABEL OPTIONS ARGS...: the same tool on the in-process Kavori
+  local label=$1 options=$2
+  shift 2
+  run "$label" "$flash_tool" --dir "$(firmware_dir "$label")" --yes --json \
+    "--simulate=$options" "$@"
+}
+
+exit_code() { # LABEL EXPECTED
+  equals "exit code of $1" "$2" "$(cat "$out/$1.rc")"
+}
+
+# The events of a run less those that describe the platform rather than the wizard: the end
+# state of the simulated device (only --simulate has one) and the platform's diagnostics, which
+# name what only one side has (node paths, the process that holds the lock).
+events() {
+  grep -v -e '"event":"device"' -e '"event":"diagnostic"' "$out/$1.out"
+}
+
+same_events() { # REAL SIMULATED
+  grep -h '"event":"diagnostic"' "$out/$1.out" "$out/$2.out" | sed "s/^/  diagnostic: /"
+  if diff <(events "$1") <(events "$2") >"$out/$1.diff"; then
+    return 0
+  fi
+  echo "  $1 and $2 differ (< real, > simulated):"
+  sed 's/^/    /' "$out/$1.diff"
+  return 1
+}
+
+has_event() { # LABEL JSON-FRAGMENT
+  grep -qF "$2" "$out/$1.out" || {
+    echo "  no $2 in $1"
+    return 1
+  }
+}
+
+flash_is_image() { # GADGET LABEL: the device burned exactly the file the run loaded
+  cmp "$out/$1.flash" "/tmp/$2/demo.hex"
+}
+
+identity_release() { # what the real stack reads as release number now
+  "$build/tests/usb-guest/kavori-identity" >"$out/identity-after.txt" 2>&1
+  sed -n 's/^release=//p' "$out/identity-after.txt"
+}
+
+lock_free() { # the in-use lock can be taken by a process of its own
+  equals "lock holder" Acquired "$("$build/tests/platform/kavori_lock_holder" "$lock_name" </dev/null)"
+}
+
+no_tool_left() {
+  local exe
+  for exe in /proc/[0-9]*/exe; do
+    [ "$(readlink "$exe")" != "$flash_tool" ] || return 1
+  done
+}
+
+programmed_run_checks() { # GADGET LABEL COMMANDS
+  local gadget=$1 label=$2
+  check "$label exits 0" exit_code "$label" 0
+  check "$label burned the file" flash_is_image "$gadget" "$label"
+  check "$label sent $3" equals commands "$3" "$(state_of "$gadget" commands)"
+  check "$label restarted the device with the image's release" \
+    equals "release (gadget)" "$burned_release" "$(state_of "$gadget" release)"
+  check "$label left the device in normal mode" \
+    equals "product id" 0x0005 "$(state_of "$gadget" product_id)"
+  echo "result ${label}_ms=$(cat "$out/$label.ms")"
+  echo "result ${label}_ms_per_block=$(state_of "$gadget" data_ms_per_block)"
+}
+
+scenario_flash_normal() {
+  start_gadget kavori0 dummy_udc.0
+  check "normal-mode Kavori plugged" wait_hid 0x0BEF 0x0005
+  flash real
+  check "real stack reads the burned release" equals release "$burned_release" "$(identity_release)"
+  stop_gadget kavori0
+  programmed_run_checks kavori0 real "0x62 0x10 0x20*$image_blocks 0x30 0x40 0x70"
+  simulate sim ""
+  check "same events as in-process" same_events real sim
+}
+
+scenario_flash_loader() {
+  start_gadget kavori0 dummy_udc.0 --device pid=0x8105
+  check "loader-mode Kavori plugged" wait_hid 0x0BEF 0x8105
+  flash real
+  stop_gadget kavori0
+  programmed_run_checks kavori0 real "0x10 0x20*$image_blocks 0x30 0x40 0x70"
+  simulate sim pid=0x8105
+  check "same events as in-process" same_events real sim
+}
+
+scenario_unplug() {
+  # Block 256 of 536: the device goes in the middle of the download.
+  local fault=unplug=data@0x3800 after
+  start_gadget kavori0 dummy_udc.0 --device "$fault"
+  check "Kavori plugged" wait_hid 0x0BEF 0x0005
+  flash real --reply-timeout-ms 1000
+  check "the run fails" exit_code real 1
+  check "it names the block" has_event real '"text":"Programming Failed [3800]."'
+  check "the device is gone" equals "Kavori nodes" 0 \
+    "$(($(hid_count 0x0BEF 0x8105) + $(hid_count 0x0BEF 0x0005)))"
+  check "no tool process is left" no_tool_left
+  check "the in-use lock is free" lock_free
+  stop_gadget kavori0
+  check "the download stopped at the block" equals commands \
+    "0x62 0x10 0x20*257" "$(state_of kavori0 commands)"
+  after=$(($(cat "$out/real.end") - $(state_of kavori0 pulled_out_epoch_ms)))
+  echo "result exit_after_unplug_ms=$after"
+  # One reply time-out (1000 ms), then closing and exiting; only a hang comes near the bound.
+  check "it ends soon after the reply time-out" test "$after" -lt 10000
+  simulate sim "$fault" --reply-timeout-ms 1000
+  check "same events as in-process" same_events real sim
+
+  # Plugged back in, still in its loader: a second run programs it.
+  start_gadget kavori1 dummy_udc.0 --device pid=0x8105
+  check "Kavori plugged back" wait_hid 0x0BEF 0x8105
+  flash again
+  stop_gadget kavori1
+  programmed_run_checks kavori1 again "0x10 0x20*$image_blocks 0x30 0x40 0x70"
+}
+
+scenario_no_return() {
+  local fault=unplug=prepare
+  start_gadget kavori0 dummy_udc.0 --device "$fault"
+  check "Kavori plugged" wait_hid 0x0BEF 0x0005
+  flash real --wait 3
+  check "the run gives up after --wait" exit_code real 5
+  check "no tool process is left" no_tool_left
+  check "the in-use lock is free" lock_free
+  stop_gadget kavori0
+  simulate sim "$fault" --wait 3
+  check "same events as in-process" same_events real sim
+}
+
+scenario_two_kavoris() {
+  start_gadget kavori0 dummy_udc.0
+  start_gadget kavori1 dummy_udc.1 --device serial=KAVSBL01234567890ABC01
+  check "both Kavoris plugged" wait_hid 0x0BEF 0x0005 2
+  flash real
+  check "the count refuses" exit_code real 2
+  stop_gadget kavori0
+  stop_gadget kavori1
+  check "nothing was sent to either" equals reports "0 0" \
+    "$(state_of kavori0 reports) $(state_of kavori1 reports)"
+  simulate sim devices=2
+  check "same events as in-process" same_events real sim
+}
+
+scenario_foreign() {
+  # One after the other: this kernel's HID function keeps the report descriptor length of the
+  # gadget bound last for all of them, so a host that enumerates the keyboard after the
+  # Kavori's bind reads a cut descriptor.
+  start_gadget keyboard dummy_udc.0 --foreign
+  check "keyboard plugged" wait_hid 0x046D 0xC31C
+  start_gadget kavori0 dummy_udc.1
+  check "Kavori plugged" wait_hid 0x0BEF 0x0005
+  flash real
+  stop_gadget kavori0
+  stop_gadget keyboard
+  check "no command reached the keyboard" equals "command reports" 0 \
+    "$(state_of keyboard command_reports)"
+  programmed_run_checks kavori0 real "0x62 0x10 0x20*$image_blocks 0x30 0x40 0x70"
+  # The in-process world always has another maker's keyboard beside its Kavori.
+  simulate sim ""
+  check "same events as in-process" same_events real sim
+}
+
+scenario_lock_held() {
+  start_gadget kavori0 dummy_udc.0
+  check "Kavori plugged" wait_hid 0x0BEF 0x0005
+  mkfifo /tmp/hold
+  "$build/tests/platform/kavori_lock_holder" "$lock_name" </tmp/hold >"$out/holder.out" &
+  local holder=$!
+  exec 3>/tmp/hold
+  local tries=0
+  while [ ! -s "$out/holder.out" ] && [ $((tries += 1)) -le 200 ]; do sleep 0.05; done
+  check "another process holds the lock" equals holder Acquired "$(cat "$out/holder.out")"
+  flash real
+  check "the in-use page" has_event real '"text":"Kavori Device is in use by other application."'
+  exec 3>&-
+  wait "$holder"
+  stop_gadget kavori0
+  check "nothing was sent" equals reports 0 "$(state_of kavori0 reports)"
+  simulate sim lock=held
+  check "the in-use page, as in-process" same_events real sim
+  echo "result real_exit=$(cat "$out/real.rc")"
+}
+
+scenario_no_access() {
+  start_gadget kavori0 dummy_udc.0
+  check "Kavori plugged" wait_hid 0x0BEF 0x0005
+  chmod 600 /dev/hidraw*
+  # A copy in the guest's own /tmp: the build tree may sit where this user cannot reach.
+  mkdir -p /tmp/bin
+  cp "$flash_tool" /tmp/bin/
+  # Without --json: the reasons go to stderr, where a user reads them.
+  run real setpriv --reuid=65534 --regid=65534 --clear-groups -- \
+    /tmp/bin/kavori-flash --dir "$(firmware_dir real)" --yes
+  check "the tool did not crash" test "$(cat "$out/real.rc")" -lt 128
+  check "the device search fails" exit_code real 3
+  check "it says the device was not found" has_event real 'Kavori Device was NOT found.'
+  stop_gadget kavori0
+  check "nothing was sent" equals reports 0 "$(state_of kavori0 reports)"
+  echo "result stderr_lines=$(wc -l <"$out/real.err")"
+}
+
+scenario_fwtool() {
+  start_gadget kavori0 dummy_udc.0
+  check "Kavori plugged" wait_hid 0x0BEF 0x0005
+  QT_QPA_PLATFORM=offscreen run real "$build/tests/usb-guest/kavori-fwtool-driver" \
+    "$(firmware_dir real)"
+  sed 's/^/  /' "$out/real.out"
+  stop_gadget kavori0
+  programmed_run_checks kavori0 real "0x62 0x10 0x20*$image_blocks 0x30 0x40 0x70"
+}
+
+utf16le_hex() { printf '%s' "$1" | iconv -f UTF-8 -t UTF-16LE | od -An -v -tx1 | tr -d ' \n'; }
+
+# What the device link keeps of a string: the low byte of each UTF-16 unit.
+narrowed_hex() { utf16le_hex "$1" | sed 's/\(..\)../\1/g'; }
+
+scenario_identity() {
+  local product='Kavori Sablé' serial='KAVSBL01234567890ABCDÉ'
+  start_gadget kavori0 dummy_udc.0 --device "pid=0x000A,release=0x0237,product=$product,serial=$serial"
+  check "Kavori plugged" wait_hid 0x0BEF 0x000A
+  "$build/tests/usb-guest/kavori-identity" >"$out/identity.txt" 2>&1
+  sed 's/^/  /' "$out/identity.txt"
+  local -A seen=()
+  local key value
+  while IFS='=' read -r key value; do seen[$key]=$value; done <"$out/identity.txt"
+  local -A expected=(
+    [open]=0 [vendor_id]=0x0bef [product_id]=0x000a [release]=0x0237 [version_word]=0x000a0237
+    [input_length]=65 [output_length]=65
+    [product_utf16le]=$(utf16le_hex "$product") [serial_utf16le]=$(utf16le_hex "$serial")
+    [product_narrowed]=$(narrowed_hex "$product") [serial_narrowed]=$(narrowed_hex "$serial")
+  )
+  for key in "${!expected[@]}"; do
+    check "identity: $key" equals "$key" "${expected[$key]}" "${seen[$key]:-}"
+  done
+  stop_gadget kavori0
+}
+
+case "$scenario" in
+  flash-normal | flash-loader | unplug | no-return | two-kavoris | foreign | lock-held | \
+    no-access | fwtool | identity)
+    "scenario_${scenario//-/_}"
+    ;;
+  *)
+    echo "FAILED unknown scenario $scenario"
+    exit 1
+    ;;
+esac
+for name in "${!gadget_pids[@]}"; do stop_gadget "$name"; done
+exit "$failed"
