@@ -81,6 +81,15 @@ class HumanReporter final : public Reporter {
     Line(err_, std::string(kToolName) + ": " + frontend::TerminalText(text));
   }
 
+  // An open line under the status, redrawn in place until the next line is written.
+  void Waited(const std::string&, unsigned seconds) override {
+    if (!terminal_) return;
+    const std::string line = "  waiting for the device: " + std::to_string(seconds) + " s";
+    const std::size_t width = std::max(line.size(), progressWidth_);
+    out_ << '\r' << line << std::string(width - line.size(), ' ') << std::flush;
+    progressWidth_ = width;
+  }
+
   void Device(const std::optional<DeviceReport>& device) override {
     if (!device) {
       Line(out_, "Simulated Kavori: none");
@@ -150,6 +159,7 @@ class JsonReporter final : public Reporter {
     err_ << kToolName << ": " << frontend::TerminalText(text) << '\n' << std::flush;
   }
   void Diagnostic(const std::string& text) override { Emit(TextEvent("diagnostic", text)); }
+  void Waited(const std::string&, unsigned) override {}
   void Device(const std::optional<DeviceReport>& device) override { Emit(DeviceEvent(device)); }
   void Exit(int code) override { Emit(ExitEvent(code)); }
 

@@ -34,6 +34,10 @@ class Reporter {
   virtual void Notice(const std::string& text) = 0;
   // A remark on stderr, in both modes.
   virtual void Warning(const std::string& text) = 0;
+  // The device has been silent for `seconds` since the status `text` of the programming run:
+  // burn and verify can each take up to the reply time-out, and a user who sees nothing move
+  // may unplug a working device. Shown on a terminal only; the JSON stream has no event for it.
+  virtual void Waited(const std::string& text, unsigned seconds) = 0;
   // Why the start-up count or the device search failed: stderr, or a "diagnostic" event.
   virtual void Diagnostic(const std::string& text) = 0;
   virtual void Device(const std::optional<DeviceReport>& device) = 0;

@@ -1,22 +1,43 @@
 #include "cli/terminal_view.hpp"
 
 #include "frontend/diagnostics.hpp"
+#include "wizard/wizard.hpp"
 
 namespace kavori::cli {
 
+TerminalView::TerminalView(Reporter& reporter) : reporter_(reporter) {
+  silence_.setInterval(1000);
+  QObject::connect(&silence_, &QTimer::timeout, &silence_,
+                   [this] { reporter_.Waited(silentStatus_, ++silentSeconds_); });
+}
+
+void TerminalView::CountSilence(const std::string& text) {
+  silentStatus_ = text;
+  silentSeconds_ = 0;
+  silence_.start();
+}
+
 void TerminalView::StepEntered(unsigned step) {
+  silence_.stop();
   page_.enteredStep = static_cast<int>(step);
   reporter_.StepEntered(step);
   Changed();
 }
 
 void TerminalView::SetMessage(const std::string& text, bool failed) {
+  silence_.stop();
   reporter_.Message(text, failed);
   Changed();
 }
 
 void TerminalView::SetStatus(const std::string& text, bool failed,
                              std::optional<int> progressPercent) {
+  silence_.stop();
+  // Between its milestones the run waits for the device's reply; progress texts come by
+  // themselves.
+  if (page_.enteredStep == static_cast<int>(wizard::Step::Programming) && !progressPercent &&
+      !failed)
+    CountSilence(text);
   reporter_.Status(text, failed, progressPercent);
   Changed();
 }

@@ -2,7 +2,9 @@
 // (last step entered, enabled buttons) from which the tool decides what to press. UI thread only.
 #pragma once
 
+#include <QTimer>
 #include <functional>
+#include <string>
 
 #include "cli/autopilot.hpp"
 #include "cli/reporter.hpp"
@@ -12,7 +14,8 @@ namespace kavori::cli {
 
 class TerminalView final : public wizard::WizardView {
  public:
-  explicit TerminalView(Reporter& reporter) : reporter_(reporter) {}
+  // Needs a QCoreApplication (the seconds waited are counted by a timer).
+  explicit TerminalView(Reporter& reporter);
 
   // Called after every call that changes the page. It must not act on the page at once: the
   // wizard is in the middle of its step then.
@@ -34,8 +37,13 @@ class TerminalView final : public wizard::WizardView {
 
  private:
   void Changed();
+  // Counts the seconds the programming run waits after `text`, until the next call.
+  void CountSilence(const std::string& text);
 
   Reporter& reporter_;
+  QTimer silence_;
+  std::string silentStatus_;
+  unsigned silentSeconds_ = 0;
   Page page_;
   std::function<void()> pageChanged_;
 };

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <sstream>
 
 #include "device/flags.hpp"
@@ -64,6 +66,33 @@ TEST_F(TerminalViewTest, AnswersFinishQuestionYesAndShowsStartupBox) {
             "{\"event\":\"box\",\"text\":\"No Kavori Device found.\\nPlease connect one, and then "
             "try again.\"}\n");
   EXPECT_EQ(changes, 0);
+}
+
+// Burn and verify can each take up to the reply time-out: a terminal user sees the seconds count,
+// and the count stops with the next text.
+TEST(TerminalViewSilence, CountsTheSecondsTheRunWaitsUntilTheNextText) {
+  int argc = 1;
+  char name[] = "terminal_view_test";
+  char* argv[] = {name, nullptr};
+  QCoreApplication app(argc, argv);
+  std::ostringstream out;
+  std::ostringstream err;
+  const std::unique_ptr<Reporter> reporter = MakeHumanReporter(out, err, true);
+  TerminalView view(*reporter);
+  view.StepEntered(6);
+  view.SetStatus("Burning Flash ...", false, std::nullopt);
+  QElapsedTimer waited;
+  waited.start();
+  while (out.str().find("waiting for the device: 2 s") == std::string::npos &&
+         waited.elapsed() < 20000)
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+  EXPECT_NE(out.str().find("waiting for the device: 2 s"), std::string::npos) << out.str();
+
+  view.SetMessage("Programming completed successfully.", false);
+  const std::string before = out.str();
+  waited.restart();
+  while (waited.elapsed() < 1500) QCoreApplication::processEvents(QEventLoop::AllEvents, 100);
+  EXPECT_EQ(out.str(), before) << "the count went on after the next text";
 }
 
 }  // namespace
