@@ -19,7 +19,7 @@ void Note(std::string text) {
 }
 }  // namespace
 
-int CountConnectedDevices(std::uint32_t* count) {
+int CountConnectedDevices(std::uint32_t* count, std::vector<std::string>* counted) {
   if (count == nullptr) return kNoCountPointer;
   platform::DeviceInstanceList* list = InstalledPlatform().instances;
   const auto entries = list != nullptr ? list->Read() : std::nullopt;
@@ -28,8 +28,7 @@ int CountConnectedDevices(std::uint32_t* count) {
     return kListUnreadable;
   }
 
-  std::uint32_t matches = 0;
-  std::string matched;
+  std::vector<std::string> matched;
   for (const std::string& entry : *entries) {
     if (entry.size() >= kEntryBufferSize) {
       Note("an entry of the list of USB HID devices is too long to read");
@@ -39,17 +38,18 @@ int CountConnectedDevices(std::uint32_t* count) {
     for (char& c : lowered) {
       if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     }
-    if (lowered.find("usb\\vid_0bef") != std::string::npos) {
-      ++matches;
-      matched += (matched.empty() ? "" : ", ") + entry;
-    }
+    if (lowered.find("usb\\vid_0bef") != std::string::npos) matched.push_back(entry);
   }
-  if (matches == 0)
+  if (matched.empty()) {
     Note("no device of vendor 0x0BEF among the " + std::to_string(entries->size()) +
          " USB HID devices listed");
-  else if (matches > 1)
-    Note(std::to_string(matches) + " devices of vendor 0x0BEF are listed: " + matched);
-  *count = matches;
+  } else if (matched.size() > 1) {
+    std::string listed;
+    for (const std::string& entry : matched) listed += (listed.empty() ? "" : ", ") + entry;
+    Note(std::to_string(matched.size()) + " devices of vendor 0x0BEF are listed: " + listed);
+  }
+  *count = static_cast<std::uint32_t>(matched.size());
+  if (counted != nullptr) *counted = std::move(matched);
   return kOk;
 }
 

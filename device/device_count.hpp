@@ -3,10 +3,13 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace kavori::device {
 
 // 0 and *count set; -2 when count is null; -3 when the list cannot be read (count untouched).
-int CountConnectedDevices(std::uint32_t* count);
+// `counted`, when given, receives the entries that were counted.
+int CountConnectedDevices(std::uint32_t* count, std::vector<std::string>* counted = nullptr);
 
 }  // namespace kavori::device

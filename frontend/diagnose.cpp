@@ -10,6 +10,7 @@
 #include "device/results.hpp"
 #include "firmware/firmware_image.hpp"
 #include "firmware/firmware_selection.hpp"
+#include "firmware/product_ids.hpp"
 #include "frontend/diagnostics.hpp"
 #include "frontend/text.hpp"
 
@@ -68,16 +69,8 @@ void TestLock(DiagnoseReport& report) {
 
 void CountDevices(DiagnoseReport& report) {
   std::uint32_t count = 0;
-  report.listReadable = device::CountConnectedDevices(&count) == device::kOk;
+  report.listReadable = device::CountConnectedDevices(&count, &report.instances) == device::kOk;
   report.count = count;
-  platform::DeviceInstanceList* list = device::InstalledPlatform().instances;
-  const auto entries = list != nullptr ? list->Read() : std::nullopt;
-  if (!entries) return;
-  for (const std::string& entry : *entries) {
-    std::string lowered = entry;
-    for (char& c : lowered) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (lowered.find("usb\\vid_0bef") != std::string::npos) report.instances.push_back(entry);
-  }
 }
 
 // Splits `text` into lines of at most kColumns, each after the first indented by `indent`.
@@ -123,7 +116,7 @@ DiagnoseReport Diagnose(const std::string& firmwareDirectory) {
   if (report.searchResult == device::kOk) {
     report.product = device::DeviceInfo.ProductString.data();
     report.serial = device::DeviceInfo.SerialString.data();
-    report.loaderMode = device::DeviceInfo.ProductId >> 8 == 0x81;
+    report.loaderMode = firmware::IsLoaderModeId(device::DeviceInfo.ProductId);
     target.emplace();
     target->serialString = device::DeviceInfo.SerialString;
     target->versionWord = device::DeviceInfo.VersionWord;
