@@ -2,7 +2,6 @@
 
 #include <QJsonArray>
 #include <algorithm>
-#include <cctype>
 #include <sstream>
 
 #include "device/device_count.hpp"
