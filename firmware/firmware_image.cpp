@@ -59,7 +59,8 @@ int LoadFirmwareFile(const char* path) {
   } catch (const std::bad_alloc&) {
     return -1;
   }
-  if (file->ReadFromStart(bytes.get(), size) != size) return -1;
+  // A file truncated or rewritten under the read can yield zeros or a mix of two files.
+  if (file->ReadFromStart(bytes.get(), size) != size || file->ChangedSinceOpen()) return -1;
 
   // Replacing an image that a careless caller left loaded releases it instead of leaking it.
   const int handle = file->Handle();

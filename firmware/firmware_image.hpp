@@ -32,9 +32,10 @@ struct FirmwareImageState {
 extern FirmwareImageState FirmwareImage;
 
 // Loads the whole file. Returns its handle (not -1) or -1 when it cannot be opened, is locked by
-// another open, is 4 GiB or larger, lacks the magic 0x08 0xAA, or cannot be read whole. A failure
-// keeps nothing of the file. Callers unload first; a successful load releases any image still
-// loaded, a failed one leaves it as it was.
+// another open, is 4 GiB or larger, lacks the magic 0x08 0xAA, cannot be read whole, or changed
+// while it was read (as far as ExclusiveFile::ChangedSinceOpen sees). A failure keeps nothing of
+// the file. Callers unload first; a successful load releases any image still loaded, a failed one
+// leaves it as it was.
 int LoadFirmwareFile(const char* path);
 // 0 when an accepted device descriptor and a string descriptor after it were found, else -3.
 int ScanFirmwareImage();

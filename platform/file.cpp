@@ -16,13 +16,32 @@ std::unique_ptr<ExclusiveFile> ExclusiveFile::Open(const std::string& path) {
   // only regular files are kept, and for them the flag changes nothing.
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) return nullptr;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  // Stamped before the lock is taken, so that no change after the lock can be in the stamp.
+  Stamp stamp;
+  bool regular = false;
+  if (!ReadStamp(fd, stamp, regular) || !regular || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     ::close(fd);
     return nullptr;
   }
-  return std::unique_ptr<ExclusiveFile>(
-      new ExclusiveFile(fd, static_cast<std::uint64_t>(st.st_size)));
+  return std::unique_ptr<ExclusiveFile>(new ExclusiveFile(fd, stamp));
+}
+
+bool ExclusiveFile::ReadStamp(int fd, Stamp& stamp, bool& regular) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return false;
+  regular = S_ISREG(st.st_mode);
+  stamp.size = static_cast<std::uint64_t>(st.st_size);
+  stamp.modified[0] = st.st_mtim.tv_sec;
+  stamp.modified[1] = st.st_mtim.tv_nsec;
+  stamp.changed[0] = st.st_ctim.tv_sec;
+  stamp.changed[1] = st.st_ctim.tv_nsec;
+  return true;
+}
+
+bool ExclusiveFile::ChangedSinceOpen() const {
+  Stamp now;
+  bool regular = false;
+  return !ReadStamp(fd_, now, regular) || now != stamp_;
 }
 
 ExclusiveFile::~ExclusiveFile() { ::close(fd_); }

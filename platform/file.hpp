@@ -21,15 +21,28 @@ class ExclusiveFile {
   ExclusiveFile(const ExclusiveFile&) = delete;
   ExclusiveFile& operator=(const ExclusiveFile&) = delete;
 
-  std::uint64_t Size() const { return size_; }
+  std::uint64_t Size() const { return stamp_.size; }
   int Handle() const { return fd_; }
   // Reads from offset 0 until `length` bytes, end of file or an error; returns the count read.
   std::size_t ReadFromStart(void* buffer, std::size_t length);
+  // True when the file's size or its modification or change time is no longer what it was at
+  // Open, or cannot be read: the lock is advisory, so a writer that ignores it may have
+  // truncated or rewritten the file under a read. Changes within one tick of the file system's
+  // clock after an earlier change can go unseen.
+  bool ChangedSinceOpen() const;
 
  private:
-  ExclusiveFile(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
+  struct Stamp {
+    std::uint64_t size = 0;
+    std::int64_t modified[2] = {0, 0};  // seconds, nanoseconds
+    std::int64_t changed[2] = {0, 0};
+    bool operator==(const Stamp&) const = default;
+  };
+  ExclusiveFile(int fd, const Stamp& stamp) : fd_(fd), stamp_(stamp) {}
+  // False when the file cannot be examined.
+  static bool ReadStamp(int fd, Stamp& stamp, bool& regular);
   int fd_;
-  std::uint64_t size_;
+  Stamp stamp_;  // as at Open
 };
 
 // Names of the entries of a directory (without "." and ".."), in no particular order; nullopt

@@ -1,133 +1,31 @@
-// Runs the built kavori-flash with --simulate --json and reads its event lines, so that the
-// whole tool (options, wizard, driver, signals, exit code) is tested as a user meets it.
+// The built kavori-flash with --simulate --json: the main paths, refusals, signals and usage.
 #include <gtest/gtest.h>
 #include <signal.h>
 
 #include <QCoreApplication>
-#include <QCryptographicHash>
-#include <QDir>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <algorithm>
-#include <functional>
 #include <vector>
 
+#include "cli/flash_harness.hpp"
 #include "firmware/image_builder.hpp"
 
 namespace {
 
-constexpr int kRunLimitMs = 25000;
+using kavori::testing::FlashRun;
+using kavori::testing::kRunLimitMs;
+
 const QString kDemoFile = QStringLiteral("kavori-demo.hex");
 constexpr int kDemoRelease = kavori::firmware::kDemoBcdDevice;
 
-struct FlashRun {
-  int exitCode = -1;
-  std::vector<QJsonObject> events;
-  QString stdErr;
-  QByteArray stdOut;
+QString DemoSha256() { return kavori::testing::Sha256(kavori::firmware::DemoImage().Build()); }
 
-  std::vector<QString> Texts(const char* event) const {
-    std::vector<QString> texts;
-    for (const QJsonObject& e : events) {
-      if (e["event"].toString() == QLatin1String(event)) texts.push_back(e["text"].toString());
-    }
-    return texts;
-  }
-  std::vector<int> EnteredSteps() const {
-    std::vector<int> steps;
-    for (const QJsonObject& e : events) {
-      if (e["event"].toString() == "enter") steps.push_back(e["step"].toInt());
-    }
-    return steps;
-  }
-  std::vector<QString> Presses() const {
-    std::vector<QString> presses;
-    for (const QJsonObject& e : events) {
-      if (e["event"].toString() == "press") presses.push_back(e["button"].toString());
-    }
-    return presses;
-  }
-  bool HasStatus(const QString& text) const {
-    const auto statuses = Texts("status");
-    return std::find(statuses.begin(), statuses.end(), text) != statuses.end();
-  }
-  // The "device" line, which must come right before the closing "exit" line.
-  QJsonObject Device() const {
-    if (events.size() < 2 || events[events.size() - 2]["event"].toString() != "device") return {};
-    return events[events.size() - 2];
-  }
-};
-
-QString DemoSha256() {
-  const std::vector<std::uint8_t> image = kavori::firmware::DemoImage().Build();
-  return QString::fromLatin1(
-      QCryptographicHash::hash(QByteArrayView(image.data(), static_cast<qsizetype>(image.size())),
-                               QCryptographicHash::Sha256)
-          .toHex());
-}
-
-class FlashE2e : public ::testing::Test {
+class FlashE2e : public kavori::testing::FlashHarness {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(firmwareDir.isValid());
+    FlashHarness::SetUp();
     ASSERT_TRUE(
         kavori::firmware::DemoImage().WriteTo(firmwareDir.filePath(kDemoFile).toStdString()));
   }
-
-  // Starts kavori-flash --json --dir <firmware dir> with `arguments`; stdin is an empty pipe.
-  void Start(const QStringList& arguments, const QString& dir = {}) {
-    QStringList all{"--json", "--dir", dir.isEmpty() ? firmwareDir.path() : dir};
-    all << arguments;
-    process.start(QStringLiteral(KAVORI_FLASH_PATH), all);
-    ASSERT_TRUE(process.waitForStarted()) << process.errorString().toStdString();
-    process.closeWriteChannel();
-  }
-
-  // Waits until a status line equal to `status` has been written.
-  void WaitForStatus(const QString& status) {
-    const QByteArray needle = QJsonDocument(QJsonObject{{"event", "status"}, {"text", status}})
-                                  .toJson(QJsonDocument::Compact);
-    while (!seen.contains(needle)) {
-      ASSERT_TRUE(process.waitForReadyRead(kRunLimitMs))
-          << "no status \"" << status.toStdString() << "\"; got:\n"
-          << seen.toStdString();
-      seen += process.readAllStandardOutput();
-    }
-  }
-
-  FlashRun Finish() {
-    FlashRun run;
-    EXPECT_TRUE(process.waitForFinished(kRunLimitMs)) << "kavori-flash did not end";
-    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit) << "kavori-flash crashed";
-    run.exitCode = process.exitCode();
-    run.stdOut = seen + process.readAllStandardOutput();
-    run.stdErr = QString::fromUtf8(process.readAllStandardError());
-    for (const QByteArray& line : run.stdOut.split('\n')) {
-      if (line.isEmpty()) continue;
-      QJsonParseError error;
-      const QJsonDocument document = QJsonDocument::fromJson(line, &error);
-      EXPECT_TRUE(document.isObject() && document.object().contains("event"))
-          << "not an event line: " << line.toStdString();
-      run.events.push_back(document.object());
-    }
-    EXPECT_TRUE(run.stdOut.isEmpty() || run.stdOut.endsWith('\n'));
-    if (!run.events.empty()) {
-      EXPECT_EQ(run.events.back()["event"].toString(), "exit") << "exit must be the last line";
-      EXPECT_EQ(run.events.back()["code"].toInt(), run.exitCode);
-    }
-    return run;
-  }
-
-  FlashRun Run(const QStringList& arguments, const QString& dir = {}) {
-    Start(arguments, dir);
-    return Finish();
-  }
-
-  QTemporaryDir firmwareDir;
-  QProcess process;
-  QByteArray seen;
 };
 
 TEST_F(FlashE2e, ProgramsANormalModeDeviceThroughTheReplug) {
@@ -237,7 +135,6 @@ TEST_F(FlashE2e, DeviceThatNeverComesBackEndsAfterTheWait) {
 TEST_F(FlashE2e, TerminationWhileWaitingEndsThroughCancel) {
   for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
     SCOPED_TRACE(signal);
-    seen.clear();
     Start({"--simulate=replug=never", "--yes", "--wait", "60"});
     WaitForStatus("Preparing device done, waiting for reconnect ...");
     ::kill(static_cast<pid_t>(process.processId()), signal);
