@@ -1,0 +1,272 @@
+// The download's speed targets, each product measurement interleaved with its reference in the
+// same iteration so that a machine shared with other work slows both alike. Every benchmark
+// reports its row through bench/bench_rows.hpp (medians of value, reference and their ratio,
+// and the largest ratio allowed); scripts/bench prints the rows as one table.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <thread>
+#include <utility>
+
+#include "bench/bench_rows.hpp"
+#include "device/commands.hpp"
+#include "device/device_link.hpp"
+#include "device/programming_run.hpp"
+#include "firmware/firmware_image.hpp"
+#include "firmware/image_builder.hpp"
+#include "firmware/product_ids.hpp"
+#include "platform/pause.hpp"
+#include "sim/simulated_world.hpp"
+
+namespace kavori {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::size_t kImageSize = 64 * 1024;
+constexpr std::size_t kBlocks = (kImageSize + device::kBlockSize - 1) / device::kBlockSize;
+// Far longer than any reply takes; a reply that does not come fails the benchmark.
+constexpr int kReadBoundMs = 5000;
+// The pause scale that makes the product's pauses vanish (each becomes a zero sleep).
+constexpr double kNoPauses = 1e-9;
+
+class IgnoreRun : public device::RunObserver {
+ public:
+  void RunStatus(const std::string&) override {}
+  void RunProgress(int, const std::string&) override {}
+  void RunFinished() override {}
+};
+
+// The demo image of kImageSize bytes, loaded as the programming run finds it.
+class LoadedImage {
+ public:
+  LoadedImage() : path_("/tmp/kavori-bench-download-" + std::to_string(kImageSize) + ".hex") {
+    firmware::DemoImage().Size(kImageSize).WriteTo(path_);
+    ok_ = firmware::LoadFirmwareFile(path_.c_str()) != -1;
+  }
+  ~LoadedImage() {
+    firmware::UnloadFirmwareFile();
+    std::remove(path_.c_str());
+  }
+  bool Ok() const { return ok_; }
+
+ private:
+  std::string path_;
+  bool ok_ = false;
+};
+
+sim::SimulatedWorld MakeWorld(const char* options) {
+  std::string error;
+  return sim::SimulatedWorld(sim::ParseSimOptions(options, error).value());
+}
+
+std::unique_ptr<platform::HidHandle> OpenKavori(sim::SimulatedWorld& world) {
+  platform::HidBackend& hid = *world.Services().hid;
+  for (const std::string& path : hid.EnumerateInterfaces()) {
+    auto handle = hid.Open(path);
+    platform::HidAttributes attributes;
+    if (handle && handle->GetAttributes(attributes) && attributes.vendorId == firmware::kVendorId)
+      return handle;
+  }
+  return nullptr;
+}
+
+// A reference: the same reports as the product writes (enter, then the image in blocks), each
+// one exchanged for its reply by Exchange. With `pauses`, the product's 1 ms pause after each
+// new percentage too.
+class ReferenceDownload {
+ public:
+  virtual ~ReferenceDownload() = default;
+
+  // False when the device did not acknowledge everything.
+  bool Run(bool pauses) {
+    const auto image = firmware::FirmwareImage.Bytes();
+    report_.fill(0);
+    report_[1] = 0x10;
+    report_[2] = 0x20;
+    report_[device::kReportCommand] = device::CmdEnterProgramming;
+    report_[device::kReportCount] = 1;
+    if (Exchange(report_) != device::ReplyAck) return false;
+    report_[device::kReportCommand] = device::CmdDataBlock;
+    int lastShown = 0;
+    for (std::size_t offset = 0; offset < image.size(); offset += device::kBlockSize) {
+      const std::size_t n = std::min(device::kBlockSize, image.size() - offset);
+      std::copy_n(image.data() + offset, n, report_.begin() + device::kReportData);
+      report_[device::kReportCount] = static_cast<std::uint8_t>(n);
+      report_[device::kReportAddressLow] = static_cast<std::uint8_t>(offset % 256);
+      report_[device::kReportAddressHigh] = static_cast<std::uint8_t>((offset / 256) % 256);
+      if (Exchange(report_) != device::ReplyAck) return false;
+      if (!pauses) continue;
+      const int percent = device::ProgressPercent(static_cast<std::uint32_t>(offset),
+                                                  static_cast<std::uint32_t>(image.size()));
+      if (percent != lastShown) {
+        lastShown = percent;
+        platform::Pause(1);
+      }
+    }
+    return true;
+  }
+
+ protected:
+  // Writes the report and returns the reply code, or -1 when none came.
+  virtual int Exchange(const std::array<std::uint8_t, 65>& report) = 0;
+
+ private:
+  std::array<std::uint8_t, 65> report_{};
+};
+
+// The bare loop: each reply read on the writing handle by the writing thread; no reader thread,
+// no reply event.
+class RawDownload final : public ReferenceDownload {
+ public:
+  explicit RawDownload(sim::SimulatedWorld& world) : handle_(OpenKavori(world)) {}
+
+ private:
+  int Exchange(const std::array<std::uint8_t, 65>& report) override {
+    if (!handle_ || !handle_->Write(report.data(), report.size())) return -1;
+    const platform::ReadResult r = handle_->Read(reply_.data(), reply_.size(), kReadBoundMs);
+    return r.status == platform::ReadStatus::Data ? reply_[1] : -1;
+  }
+
+  std::unique_ptr<platform::HidHandle> handle_;
+  std::array<std::uint8_t, 65> reply_{};
+};
+
+// The least any reader-thread design costs: a second thread reads each reply on a handle of its
+// own and hands the code over through a mutex and a condition variable, nothing else around it.
+class HandOffDownload final : public ReferenceDownload {
+ public:
+  explicit HandOffDownload(sim::SimulatedWorld& world)
+      : writer_(OpenKavori(world)),
+        reader_(OpenKavori(world)),
+        thread_([this](std::stop_token stop) { ReadReplies(stop); }) {}
+
+ private:
+  void ReadReplies(std::stop_token stop) {
+    std::array<std::uint8_t, 65> reply{};
+    while (!stop.stop_requested() && reader_) {
+      const platform::ReadResult r = reader_->Read(reply.data(), reply.size(), 20);
+      if (r.status != platform::ReadStatus::Data) continue;
+      std::lock_guard lock(mutex_);
+      code_ = reply[1];
+      replied_.notify_one();
+    }
+  }
+
+  int Exchange(const std::array<std::uint8_t, 65>& report) override {
+    if (!writer_ || !writer_->Write(report.data(), report.size())) return -1;
+    std::unique_lock lock(mutex_);
+    if (!replied_.wait_for(lock, std::chrono::milliseconds(kReadBoundMs),
+                           [this] { return code_ >= 0; }))
+      return -1;
+    return std::exchange(code_, -1);
+  }
+
+  std::unique_ptr<platform::HidHandle> writer_;
+  std::unique_ptr<platform::HidHandle> reader_;
+  std::mutex mutex_;
+  std::condition_variable replied_;
+  int code_ = -1;        // the reply not yet taken, -1 for none
+  std::jthread thread_;  // last: stopped and joined before the members it uses go
+};
+
+// The product: enter, then DownloadImage, through the device link and its reader thread.
+bool ProductDownload() {
+  IgnoreRun observer;
+  device::SendEnterProgramming();
+  return device::WaitReply() == device::ReplyAck && device::DownloadImage(observer) == 0;
+}
+
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+enum class Reference { Raw, HandOff };
+
+// Runs the product and the reference alternately against two devices made from `options`, with
+// the given pause scale; value and reference are the median seconds per download times `scale`.
+// Without a target, the row only explains another one.
+void Compare(benchmark::State& state, const char* options, Reference kind, double pauseScale,
+             bool referencePauses, double scale, std::optional<double> target) {
+  platform::SetPauseScaleForTests(pauseScale);
+  LoadedImage image;
+  sim::SimulatedWorld productWorld = MakeWorld(options);
+  sim::SimulatedWorld referenceWorld = MakeWorld(options);
+  device::UsePlatform(productWorld.Services());
+  if (!image.Ok() || device::OpenDeviceLink() != 0) {
+    state.SkipWithError("no image or no simulated device");
+    device::UsePlatform({});
+    return;
+  }
+  device::ReplyEvent.Create();
+  std::unique_ptr<ReferenceDownload> reference;
+  if (kind == Reference::Raw)
+    reference = std::make_unique<RawDownload>(referenceWorld);
+  else
+    reference = std::make_unique<HandOffDownload>(referenceWorld);
+
+  bench::PairedTimes times;
+  bool ok = true;
+  for (auto _ : state) {
+    const auto t0 = Clock::now();
+    ok = ProductDownload() && ok;
+    const auto t1 = Clock::now();
+    ok = reference->Run(referencePauses) && ok;
+    const auto t2 = Clock::now();
+    times.Add(Seconds(t1 - t0) * scale, Seconds(t2 - t1) * scale);
+    state.SetIterationTime(Seconds(t1 - t0));
+  }
+  reference.reset();
+  if (!ok) state.SkipWithError("a reply was missing or refused");
+  if (target)
+    bench::SetRow(state, times.Value(), times.Reference(), times.Ratio(), *target);
+  else
+    bench::SetInfoRow(state, times.Value(), times.Reference(), times.Ratio());
+
+  device::ReplyEvent.Close();
+  device::CloseDeviceLink();
+  device::UsePlatform({});
+  platform::SetPauseScaleForTests(1.0);
+}
+
+constexpr double kMicrosecondsPerBlock = 1e6 / static_cast<double>(kBlocks);
+
+// The link's own cost per 56-byte block against a device that answers at once, pauses left out:
+// at most 1.5 times a bare write-then-read on one handle.
+void BM_DownloadBlockCost(benchmark::State& state) {
+  Compare(state, "pid=0x8105", Reference::Raw, kNoPauses, false, kMicrosecondsPerBlock, 1.5);
+  state.SetLabel("download: us per block, zero latency");
+}
+BENCHMARK(BM_DownloadBlockCost)->UseManualTime()->Iterations(100)->Unit(benchmark::kMillisecond);
+
+// The same next to the least a reader thread costs: how much the link adds to the hand-over
+// between two threads that its design needs. No target: on a virtual machine the time a wake-up
+// takes depends on where the scheduler puts the two threads and swings by a factor of several
+// between runs; the row tells where the time of the row above goes.
+void BM_DownloadBlockCostOverHandOff(benchmark::State& state) {
+  Compare(state, "pid=0x8105", Reference::HandOff, kNoPauses, false, kMicrosecondsPerBlock,
+          std::nullopt);
+  state.SetLabel("download: us per block, zero latency, vs. a bare two-thread hand-over");
+}
+BENCHMARK(BM_DownloadBlockCostOverHandOff)
+    ->UseManualTime()
+    ->Iterations(100)
+    ->Unit(benchmark::kMillisecond);
+
+// A whole 64 KiB download against a device that answers after 1 ms, with the real pauses: within
+// 2 % of the bare loop that takes the same pauses, so the link adds nothing a user could notice.
+void BM_Download64KiBAt1ms(benchmark::State& state) {
+  Compare(state, "pid=0x8105,latency-us=1000", Reference::Raw, 1.0, true, 1e3, 1.02);
+  state.SetLabel("download: ms per 64 KiB, 1 ms reply latency");
+}
+BENCHMARK(BM_Download64KiBAt1ms)->UseManualTime()->Iterations(4)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace kavori
