@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QJsonArray>
+#include <QProcess>
 #include <QStringList>
 #include <memory>
 #include <string>
@@ -111,17 +113,22 @@ TEST_F(DiagnoseTest, LoaderModeDeviceAndTwoDevicesAreListed) {
 // Support asks who holds the device: the process is named.
 TEST_F(DiagnoseTest, TheLockHoldersProcessIsNamed) {
   MakeWorld("");
-  const std::string name = "kavori-diagnose-test-" + std::to_string(::getpid());
-  platform::host::AbstractSocketLock ours(name);
+  const std::string name =
+      "kavori-diagnose-test-" + std::to_string(QCoreApplication::applicationPid());
+  QProcess holder;
+  holder.start(QStringLiteral(KAVORI_LOCK_HOLDER), {QString::fromStdString(name)});
+  ASSERT_TRUE(holder.waitForReadyRead(10000));
+  ASSERT_EQ(holder.readLine(), "Acquired\n");
   platform::host::AbstractSocketLock probe(name);
-  ASSERT_EQ(ours.Acquire(), platform::LockResult::Acquired);
   platform::Platform services = world_->Services();
   services.lock = &probe;
   ASSERT_TRUE(device::UsePlatform(services));
   const DiagnoseReport report = Diagnose(dir_.Path());
   EXPECT_EQ(report.lock, DiagnoseReport::LockState::Held);
   ASSERT_TRUE(report.holder.has_value());
-  EXPECT_EQ(report.holder->pid, ::getpid());
+  EXPECT_EQ(report.holder->pid, holder.processId());
+  holder.kill();
+  holder.waitForFinished();
 }
 
 TEST_F(DiagnoseTest, JsonDocumentHasItsDocumentedShape) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "device/commands.hpp"
+#include "device/device_inventory.hpp"
 #include "device/device_link.hpp"
 #include "device/flags.hpp"
 #include "device/programming_run.hpp"
@@ -221,11 +222,19 @@ TEST_F(DeviceLinkHidrawTest, AKavoriThisUserMayNotOpenIsDiagnosedWithItsCause) {
   platform::DiagnosticsLog diagnostics;
   platform::host::HidapiBackend hid(&diagnostics);
   ASSERT_TRUE(UsePlatform({&hid, &lock_, &instances_, &diagnostics}));
+  std::vector<platform::Diagnostic> causes;
+  std::vector<NodeReport> nodes;
   {
     const WithoutPermissionOverride normalUser;
     EXPECT_EQ(OpenDeviceLink(), kNoDevice);
+    causes = diagnostics.Take();
+    // The report of --diagnose lists the node all the same, with the same cause.
+    nodes = InventoryKavoriNodes();
   }
-  const std::vector<platform::Diagnostic> causes = diagnostics.Take();
+  ASSERT_EQ(nodes.size(), 1u);
+  EXPECT_FALSE(nodes[0].opened);
+  ASSERT_EQ(nodes[0].causes.size(), 1u);
+  EXPECT_TRUE(nodes[0].causes[0].permissionDenied);
   ASSERT_EQ(causes.size(), 1u);
   EXPECT_EQ(causes[0].text,
             "open " + device.Node() + " (vendor 0x0BEF product 0x0005): Permission denied");
