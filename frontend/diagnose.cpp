@@ -1,7 +1,6 @@
 #include "frontend/diagnose.hpp"
 
 #include <QJsonArray>
-#include <algorithm>
 #include <sstream>
 
 #include "device/device_count.hpp"
@@ -99,12 +98,10 @@ DiagnoseReport Diagnose(const std::string& firmwareDirectory) {
   DiagnoseReport report;
   report.directory = firmwareDirectory;
   report.nodes = device::InventoryKavoriNodes();
-  for (const device::NodeReport& node : report.nodes) {
-    for (const std::string& line : DiagnosticLines(node.causes)) {
-      if (std::find(report.hints.begin(), report.hints.end(), line) == report.hints.end())
-        report.hints.push_back(line);
-    }
-  }
+  std::vector<platform::Diagnostic> causes;
+  for (const device::NodeReport& node : report.nodes)
+    causes.insert(causes.end(), node.causes.begin(), node.causes.end());
+  if (std::optional<std::string> hint = PermissionHint(causes)) report.hints.push_back(*hint);
   CountDevices(report);
   TestLock(report);
 
@@ -132,6 +129,8 @@ DiagnoseReport Diagnose(const std::string& firmwareDirectory) {
     report.verdict = "the device search stops: " + SearchText(report.searchResult);
     report.outcome = DiagnoseOutcome::DeviceSearch;
   } else {
+    // The search itself decides, not a second reading of the rules from the list above: its
+    // verdict is the one the wizard would reach.
     firmware::FirmwareInfo info;
     const firmware::FirmwareSearchResult result =
         firmware::SelectFirmware(firmwareDirectory, *target, info);
@@ -153,17 +152,17 @@ std::string DiagnoseText(const DiagnoseReport& report) {
   if (report.nodes.empty()) out << "  none\n";
   for (const device::NodeReport& node : report.nodes) {
     out << "  " << TerminalText(node.path) << '\n';
-    if (!node.opened) {
-      for (const platform::Diagnostic& cause : node.causes)
-        Wrapped(out, "    not opened:", TerminalText(cause.text), 6);
-      continue;
+    if (node.opened) {
+      out << "    " << Hex(node.vendorId) << ':' << Hex(node.productId) << ", " << node.mode
+          << " mode, release " << Hex(node.release) << '\n';
+      Wrapped(out, "    product:", '"' + TerminalText(node.product) + '"', 6);
+      Wrapped(out, "    serial:", '"' + TerminalText(node.serial) + '"', 6);
+      out << "    reports: input " << node.inputLength << ", output " << node.outputLength
+          << " bytes\n";
     }
-    out << "    " << Hex(node.vendorId) << ':' << Hex(node.productId) << ", " << node.mode
-        << " mode, release " << Hex(node.release) << '\n';
-    Wrapped(out, "    product:", '"' + TerminalText(node.product) + '"', 6);
-    Wrapped(out, "    serial:", '"' + TerminalText(node.serial) + '"', 6);
-    out << "    reports: input " << node.inputLength << ", output " << node.outputLength
-        << " bytes\n";
+    // Why it could not be opened, or what could not be read of it.
+    for (const platform::Diagnostic& cause : node.causes)
+      Wrapped(out, node.opened ? "    note:" : "    not opened:", TerminalText(cause.text), 6);
   }
   out << "\nStart-up count: ";
   if (!report.listReadable) {

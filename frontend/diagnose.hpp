@@ -42,7 +42,7 @@ struct DiagnoseReport {
   // What the wizard would reach.
   std::string verdict;
   DiagnoseOutcome outcome = DiagnoseOutcome::DeviceCount;
-  // Causes and hints for what could not be opened.
+  // The way out for what this user may not open (each cause stands with its node).
   std::vector<std::string> hints;
 };
 

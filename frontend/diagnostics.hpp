@@ -2,6 +2,7 @@
 // each cause, and a hint when the cause is a Kavori this user may not open.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,8 +13,11 @@ namespace kavori::frontend {
 // Where the package installs the rule that gives the logged-in user access to the device.
 std::string UdevRulePath();
 
-// The causes' texts in order, followed by the permission hint when one of them is a node of the
-// Kavori's vendor that could not be opened for lack of permission.
+// The way out when one of the causes is a node of the Kavori's vendor that could not be opened for
+// lack of permission: the udev rule and the commands that apply it; nullopt otherwise.
+std::optional<std::string> PermissionHint(const std::vector<platform::Diagnostic>& causes);
+
+// The causes' texts in order, followed by the permission hint when there is one.
 std::vector<std::string> DiagnosticLines(const std::vector<platform::Diagnostic>& causes);
 
 }  // namespace kavori::frontend
