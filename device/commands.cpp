@@ -1,5 +1,8 @@
 #include "device/commands.hpp"
 
+#include <algorithm>
+#include <chrono>
+
 #include "device/device_link.hpp"
 #include "device/results.hpp"
 
@@ -13,42 +16,47 @@ ReplyEventSlot ReplyEvent;
 
 void ReplyEventSlot::Create() {
   std::lock_guard guard(mutex_);
-  exists_ = true;
-  signalled_ = false;
+  state_ = State::Clear;
 }
 
 void ReplyEventSlot::Close() {
   std::lock_guard guard(mutex_);
-  exists_ = false;
-  signalled_ = false;
+  state_ = State::Absent;
   cv_.notify_all();
+  absent_.notify_all();
 }
 
-bool ReplyEventSlot::Exists() const {
-  std::lock_guard guard(mutex_);
-  return exists_;
+bool ReplyEventSlot::Exists() const { return state_.load() != State::Absent; }
+
+bool ReplyEventSlot::WaitUntilAbsent(std::stop_token stop) {
+  std::unique_lock lock(mutex_);
+  return absent_.wait(lock, stop, [this] { return state_.load() == State::Absent; });
 }
 
 void ReplyEventSlot::StoreAndSignal(std::uint8_t code) {
   std::lock_guard guard(mutex_);
   ReplyCode.store(code);
-  if (!exists_) return;
-  signalled_ = true;
+  if (state_.load() == State::Absent) return;
+  state_ = State::Signalled;
   cv_.notify_all();
 }
 
-std::uint8_t ReplyEventSlot::TakeReply() {
+ReplyEventSlot::State ReplyEventSlot::TakeIfSignalled(std::uint8_t& code) {
+  // Nothing can signal meanwhile (the caller holds the read lock): once per block, no lock.
+  if (state_.load() == State::Clear) return State::Clear;
   std::lock_guard guard(mutex_);
-  signalled_ = false;
-  return ReplyCode.exchange(0);
+  if (state_.load() != State::Signalled) return state_.load();
+  state_ = State::Clear;
+  code = ReplyCode.exchange(0);
+  return State::Signalled;
 }
 
 bool ReplyEventSlot::Wait(unsigned timeoutMs) {
   std::unique_lock lock(mutex_);
-  if (!exists_) return false;
+  if (state_.load() == State::Absent) return false;
   cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-               [this] { return signalled_ || !exists_; });
-  return exists_ && signalled_;
+               [this] { return state_.load() != State::Clear; });
+  return state_.load() == State::Signalled;
 }
 
 void InitCommandReport() {
@@ -60,7 +68,7 @@ void InitCommandReport() {
 
 void ClearInputReport() { InputReport.fill(0x00); }
 
-void WriteCommandReport() { WriteOutputReport(CommandReport.data(), OutputReportLength()); }
+void WriteCommandReport() { WriteOutputReport(CommandReport); }
 
 int SendEnterProgramming() {
   CommandReport[kReportAddressLow] = 0;
@@ -103,12 +111,23 @@ int SendPrepare() {
   report[1] = 0x10;
   report[2] = 0x20;
   report[kReportCommand] = CmdPrepare;
-  return WriteOutputReport(report.data(), OutputReportLength()) ? kOk : kNotWritten;
+  return WriteOutputReport(report) ? kOk : kNotWritten;
 }
 
 unsigned WaitReply() {
-  if (!ReplyEvent.Wait(ReplyTimeoutMs.load())) return ReplyNone;
-  return ReplyEvent.TakeReply();
+  std::uint8_t code = 0;
+  // In slices, so that CloseDeviceLink never waits long for the read handle. A slice that ends
+  // without a reply has lasted at least its length, so their sum bounds the wait from below.
+  int left = ReplyTimeoutMs.load();
+  for (;;) {
+    const int slice = std::min(left, kReplyReadSliceMs);
+    const ReplyReadResult r = ReadLatestReply(slice, code);
+    if (r == ReplyReadResult::Reply) return code;
+    if (r == ReplyReadResult::NoEvent || left <= 0) return ReplyNone;
+    // A device that is gone or failing is waited out like a silent one.
+    if (r == ReplyReadResult::Failed) ReplyEvent.Wait(static_cast<unsigned>(slice));
+    left -= slice;
+  }
 }
 
 }  // namespace kavori::device

@@ -1,6 +1,7 @@
 #include "device/device_link.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -42,20 +43,41 @@ struct DeviceLinkState {
 std::mutex g_linkMutex;
 DeviceLinkState DeviceLink;
 
+// The read handle as the thread that reads replies sees it. Lock order: g_linkMutex, then
+// g_readMutex, then the reply event's own.
+struct ReplySource {
+  platform::HidHandle* handle = nullptr;
+  std::uint16_t length = 0;
+};
+std::mutex g_readMutex;
+ReplySource g_replySource;  // guarded by g_readMutex
+// Set while CloseDeviceLink takes the read handle away, so that a run reading in a loop cannot
+// keep it from the lock.
+std::atomic<bool> g_replySourceClosing{false};
+
 std::uint16_t BoundedLength(std::uint16_t length) {
   return static_cast<std::uint16_t>(std::min<std::size_t>(length, platform::kReportBufferSize));
 }
 
-// Turns every input report into a reply code: store the code, then signal. After an unplug the
-// handle fails at once; the reader then just waits for its stop request without spinning.
-void ReaderThread(std::stop_token stop, platform::HidHandle* handle, std::uint16_t length) {
+// Turns every input report into a reply code while no programming run reads for itself: store
+// the code, then signal. After an unplug the handle fails at once; the reader then just waits
+// for its stop request without spinning.
+void ReaderThread(std::stop_token stop) {
   std::mutex idleMutex;
   std::condition_variable_any idle;
-  while (!stop.stop_requested()) {
-    const platform::ReadResult r = handle->Read(InputReport.data(), length, kReaderPollMs);
-    if (r.status == platform::ReadStatus::Data) {
-      ReplyEvent.StoreAndSignal(InputReport[1]);
-    } else if (r.status != platform::ReadStatus::Timeout) {
+  while (!stop.stop_requested() && ReplyEvent.WaitUntilAbsent(stop)) {
+    platform::ReadStatus status = platform::ReadStatus::Timeout;
+    {
+      std::lock_guard guard(g_readMutex);
+      // A run that began since the check above reads for itself.
+      if (!ReplyEvent.Exists()) {
+        status = g_replySource.handle->Read(InputReport.data(), g_replySource.length, kReaderPollMs)
+                     .status;
+        // A read begun before a run signals the run's event; the run takes it.
+        if (status == platform::ReadStatus::Data) ReplyEvent.StoreAndSignal(InputReport[1]);
+      }
+    }
+    if (status != platform::ReadStatus::Data && status != platform::ReadStatus::Timeout) {
       std::unique_lock lock(idleMutex);
       idle.wait_for(lock, stop, std::chrono::milliseconds(kReaderPollMs), [] { return false; });
     }
@@ -63,10 +85,16 @@ void ReaderThread(std::stop_token stop, platform::HidHandle* handle, std::uint16
 }
 
 void ReleaseLinkLocked() {
+  g_replySourceClosing = true;
   if (DeviceLink.ReaderHandle.joinable()) {
     DeviceLink.ReaderHandle.request_stop();
     DeviceLink.ReaderHandle.join();
   }
+  {
+    std::lock_guard guard(g_readMutex);
+    g_replySource = {};
+  }
+  g_replySourceClosing = false;
   DeviceLink.DeviceHandle.reset();
   DeviceLink.ReadHandle.reset();
   if (DeviceLink.LockHeld) {
@@ -204,9 +232,12 @@ int OpenDeviceLink() {
     ReleaseLinkLocked();
     return r;
   }
+  {
+    std::lock_guard readGuard(g_readMutex);
+    g_replySource = {DeviceLink.ReadHandle.get(), DeviceLink.InputReportLength};
+  }
   try {
-    DeviceLink.ReaderHandle =
-        std::jthread(ReaderThread, DeviceLink.ReadHandle.get(), DeviceLink.InputReportLength);
+    DeviceLink.ReaderHandle = std::jthread(ReaderThread);
   } catch (const std::system_error&) {
     ReleaseLinkLocked();
     return kDeviceRefused;
@@ -218,6 +249,34 @@ int CloseDeviceLink() {
   std::lock_guard guard(g_linkMutex);
   ReleaseLinkLocked();
   return kOk;
+}
+
+ReplyReadResult ReadLatestReply(int timeoutMs, std::uint8_t& code) {
+  if (g_replySourceClosing.load())
+    return ReplyEvent.Exists() ? ReplyReadResult::Failed : ReplyReadResult::NoEvent;
+  std::lock_guard guard(g_readMutex);
+  bool taken = false;
+  switch (ReplyEvent.TakeIfSignalled(code)) {
+    case ReplyEventSlot::State::Absent:
+      return ReplyReadResult::NoEvent;
+    case ReplyEventSlot::State::Signalled:
+      taken = true;
+      break;
+    case ReplyEventSlot::State::Clear:
+      break;
+  }
+  platform::HidHandle* handle = g_replySource.handle;
+  if (handle == nullptr) return taken ? ReplyReadResult::Reply : ReplyReadResult::Failed;
+  std::array<std::uint8_t, platform::kReportBufferSize> report{};
+  platform::ReadResult r = handle->Read(report.data(), g_replySource.length, taken ? 0 : timeoutMs);
+  while (r.status == platform::ReadStatus::Data) {
+    code = report[1];
+    taken = true;
+    r = handle->Read(report.data(), g_replySource.length, 0);
+  }
+  if (taken) return ReplyReadResult::Reply;
+  return r.status == platform::ReadStatus::Timeout ? ReplyReadResult::Nothing
+                                                   : ReplyReadResult::Failed;
 }
 
 void NarrowHidString(std::array<char, 256>& field) {
@@ -244,10 +303,10 @@ std::uint16_t OutputReportLength() {
   return DeviceLink.OutputReportLength;
 }
 
-bool WriteOutputReport(const std::uint8_t* report, std::size_t length) {
+bool WriteOutputReport(const std::array<std::uint8_t, 65>& report) {
   std::lock_guard guard(g_linkMutex);
   if (!DeviceLink.DeviceHandle) return false;
-  return DeviceLink.DeviceHandle->Write(report, std::min(length, platform::kReportBufferSize));
+  return DeviceLink.DeviceHandle->Write(report.data(), DeviceLink.OutputReportLength);
 }
 
 void ResetDeviceLinkForTests() {

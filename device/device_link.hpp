@@ -1,11 +1,13 @@
 // The link to the one connected device: the in-use lock, two handles on its HID interface (one
-// for queries and writes, one for the reader thread), its identity and the reader thread that
-// hands every input report's reply code to whoever waits for it.
+// for queries and writes, one for reading replies), its identity and the reader thread that
+// stores every input report's reply code.
 //
 // Thread contract: the wizard's order of steps keeps the UI thread, the reconnect watcher and the
 // programming run apart; the link's operations are serialised all the same, so that a teardown
-// racing a worker stays safe. The reader thread touches only its own handle, InputReport,
-// ReplyCode and ReplyEvent.
+// racing a worker stays safe. The read handle is used by one thread at a time: the reader thread
+// (which touches only it, InputReport, ReplyCode and ReplyEvent) while no programming run is
+// under way, and the run's own thread in ReadLatestReply while one is. A run reads for itself so
+// that no thread has to wake another for each block.
 #pragma once
 
 #include <array>
@@ -45,9 +47,23 @@ bool IsDeviceLinkOpen();
 std::uint16_t InputReportLength();
 std::uint16_t OutputReportLength();
 
-// Writes `length` bytes (bounded to the buffer) of `report` through the query/write handle.
+// Writes the first OutputReportLength() bytes of `report` through the query/write handle.
 // False when no link is open or the write fails.
-bool WriteOutputReport(const std::uint8_t* report, std::size_t length);
+bool WriteOutputReport(const std::array<std::uint8_t, 65>& report);
+
+// What ReadLatestReply found.
+enum class ReplyReadResult {
+  Reply,    // `code` holds the latest reply
+  Nothing,  // no reply within the bound
+  Failed,   // no link, or the device is gone or failing; trying again at once is pointless
+  NoEvent,  // the reply event does not exist: nobody may take a reply now
+};
+// The longest bound WaitReply gives ReadLatestReply, so that CloseDeviceLink waits no longer.
+inline constexpr int kReplyReadSliceMs = 20;
+// Takes the latest reply since the last take: one the reader thread signalled before it stood
+// aside, then every input report queued on the read handle, the newest winning. When there is
+// none, waits up to timeoutMs for one (and takes any that came right behind it).
+ReplyReadResult ReadLatestReply(int timeoutMs, std::uint8_t& code);
 
 // Tests only: closes the link and restores DeviceInfo and the report buffers to their start values.
 void ResetDeviceLinkForTests();

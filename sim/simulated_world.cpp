@@ -180,9 +180,9 @@ class SimCore : public std::enable_shared_from_this<SimCore> {
     if (buffer == nullptr || length == 0) return {platform::ReadStatus::Error, 0};
     std::unique_lock lock(mutex_);
     // Every read has a bound; a negative one counts as 0, as on the real backend.
-    const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+    auto now = Clock::now();
+    const auto deadline = now + std::chrono::milliseconds(std::max(timeoutMs, 0));
     while (true) {
-      const auto now = Clock::now();
       AdvanceLocked(now);
       if (!PresentLocked(handle)) return {platform::ReadStatus::Gone, 0};
       if (!handle.queue.empty() && handle.queue.front().readyAt <= now) {
@@ -195,6 +195,7 @@ class SimCore : public std::enable_shared_from_this<SimCore> {
       const auto wakeAt =
           handle.queue.empty() ? deadline : std::min(handle.queue.front().readyAt, deadline);
       changed_.wait_until(lock, wakeAt);
+      now = Clock::now();
     }
   }
 

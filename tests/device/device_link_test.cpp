@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 
+#include "device/commands.hpp"
 #include "device/flags.hpp"
 #include "device/results.hpp"
 #include "device/sim_fixture.hpp"
@@ -142,6 +146,29 @@ TEST_F(DeviceLinkTest, CloseStopsTheReaderOnSilentAndVanishedDevices) {
     if (round % 2 == 1) world_->Plug(0);
   }
   EXPECT_FALSE(IsDeviceLinkOpen());
+}
+
+// During a run its own thread reads the replies; closing the link from another thread must not
+// wait for that read to run out of time.
+TEST_F(DeviceLinkTest, CloseReturnsWhileARunWaitsOnASilentDevice) {
+  MakeWorld("pid=0x8105,silent=enter");
+  ASSERT_EQ(OpenDeviceLink(), kOk);
+  ReplyEvent.Create();
+  ReplyTimeoutMs = 30000;
+  std::atomic<unsigned> reply{0};
+  std::thread run([&reply] {
+    SendEnterProgramming();
+    reply = WaitReply();
+  });
+  ASSERT_TRUE(testing::Eventually([this] { return Device().reports.size() == 1; }));
+  const auto start = std::chrono::steady_clock::now();
+  CloseDeviceLink();
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_FALSE(IsDeviceLinkOpen());
+  ReplyEvent.Close();  // ends the wait, as the run's end does
+  run.join();
+  EXPECT_EQ(reply.load(), ReplyNone);
+  EXPECT_LT(took, std::chrono::seconds(5)) << "the close waited for the run's reply time-out";
 }
 
 struct NarrowCase {
