@@ -1,6 +1,7 @@
 #include "firmware/firmware_image.hpp"
 
 #include <array>
+#include <cstring>
 #include <limits>
 #include <new>
 
@@ -93,6 +94,13 @@ int ScanImageBytes(std::span<const std::uint8_t> image, std::uint32_t& versionWo
   bool stringFound = false;
 
   for (std::size_t i = sizeof kMagic; i < size; ++i) {
+    // Outside a match, and while no string header is sought, only the pattern's first byte can
+    // change anything: skip to it.
+    if (d == 0 && (stringFound || !deviceFound)) {
+      const void* next = std::memchr(image.data() + i, kDevicePattern[0], size - i);
+      if (next == nullptr) break;
+      i = static_cast<std::size_t>(static_cast<const std::uint8_t*>(next) - image.data());
+    }
     const std::uint8_t b = image[i];
     if (b == kDevicePattern[d]) {
       if (++d == kDevicePattern.size()) {
