@@ -179,6 +179,11 @@ class SimCore : public std::enable_shared_from_this<SimCore> {
                             int timeoutMs) {
     if (buffer == nullptr || length == 0) return {platform::ReadStatus::Error, 0};
     std::unique_lock lock(mutex_);
+    // Time matters only to queued replies and to waits: a handle's presence cannot change by
+    // itself (a reappearance is a new incarnation), so a look at an empty queue needs no clock.
+    if (timeoutMs <= 0 && handle.queue.empty())
+      return {PresentLocked(handle) ? platform::ReadStatus::Timeout : platform::ReadStatus::Gone,
+              0};
     // Every read has a bound; a negative one counts as 0, as on the real backend.
     auto now = Clock::now();
     const auto deadline = now + std::chrono::milliseconds(std::max(timeoutMs, 0));
