@@ -39,7 +39,9 @@ void TerminalView::SetStatus(const std::string& text, bool failed,
       !failed)
     CountSilence(text);
   reporter_.Status(text, failed, progressPercent);
-  Changed();
+  // A new percentage changes nothing the driver decides on (page, buttons, the run's flags), and
+  // a download brings a hundred of them: no decision for those.
+  if (!progressPercent) Changed();
 }
 
 void TerminalView::EnableNext(bool enabled) {
