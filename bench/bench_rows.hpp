@@ -18,13 +18,6 @@ inline void SetRow(benchmark::State& state, double value, double reference, doub
   state.counters["target"] = target;
 }
 
-// A row that explains another and holds no target of its own: printed, never checked.
-inline void SetInfoRow(benchmark::State& state, double value, double reference, double ratio) {
-  state.counters["value"] = value;
-  state.counters["reference"] = reference;
-  state.counters["ratio"] = ratio;
-}
-
 // Value and reference are times: the ratio is their quotient.
 inline void SetRow(benchmark::State& state, double value, double reference, double target) {
   SetRow(state, value, reference, reference > 0 ? value / reference : 0, target);

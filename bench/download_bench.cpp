@@ -7,15 +7,9 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <memory>
-#include <mutex>
-#include <optional>
-#include <stop_token>
 #include <string>
-#include <thread>
-#include <utility>
 
 #include "bench/bench_rows.hpp"
 #include "device/commands.hpp"
@@ -141,45 +135,7 @@ class RawDownload final : public ReferenceDownload {
   std::array<std::uint8_t, 65> reply_{};
 };
 
-// The least any reader-thread design costs: a second thread reads each reply on a handle of its
-// own and hands the code over through a mutex and a condition variable, nothing else around it.
-class HandOffDownload final : public ReferenceDownload {
- public:
-  explicit HandOffDownload(sim::SimulatedWorld& world)
-      : writer_(OpenKavori(world)),
-        reader_(OpenKavori(world)),
-        thread_([this](std::stop_token stop) { ReadReplies(stop); }) {}
-
- private:
-  void ReadReplies(std::stop_token stop) {
-    std::array<std::uint8_t, 65> reply{};
-    while (!stop.stop_requested() && reader_) {
-      const platform::ReadResult r = reader_->Read(reply.data(), reply.size(), 20);
-      if (r.status != platform::ReadStatus::Data) continue;
-      std::lock_guard lock(mutex_);
-      code_ = reply[1];
-      replied_.notify_one();
-    }
-  }
-
-  int Exchange(const std::array<std::uint8_t, 65>& report) override {
-    if (!writer_ || !writer_->Write(report.data(), report.size())) return -1;
-    std::unique_lock lock(mutex_);
-    if (!replied_.wait_for(lock, std::chrono::milliseconds(kReadBoundMs),
-                           [this] { return code_ >= 0; }))
-      return -1;
-    return std::exchange(code_, -1);
-  }
-
-  std::unique_ptr<platform::HidHandle> writer_;
-  std::unique_ptr<platform::HidHandle> reader_;
-  std::mutex mutex_;
-  std::condition_variable replied_;
-  int code_ = -1;        // the reply not yet taken, -1 for none
-  std::jthread thread_;  // last: stopped and joined before the members it uses go
-};
-
-// The product: enter, then DownloadImage, through the device link and its reader thread.
+// The product: enter, then DownloadImage, through the device link.
 bool ProductDownload() {
   IgnoreRun observer;
   device::SendEnterProgramming();
@@ -188,13 +144,10 @@ bool ProductDownload() {
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
-enum class Reference { Raw, HandOff };
-
-// Runs the product and the reference alternately against two devices made from `options`, with
+// Runs the product and the bare loop alternately against two devices made from `options`, with
 // the given pause scale; value and reference are the median seconds per download times `scale`.
-// Without a target, the row only explains another one.
-void Compare(benchmark::State& state, const char* options, Reference kind, double pauseScale,
-             bool referencePauses, double scale, std::optional<double> target) {
+void Compare(benchmark::State& state, const char* options, double pauseScale, bool referencePauses,
+             double scale, double target) {
   platform::SetPauseScaleForTests(pauseScale);
   LoadedImage image;
   sim::SimulatedWorld productWorld = MakeWorld(options);
@@ -206,11 +159,7 @@ void Compare(benchmark::State& state, const char* options, Reference kind, doubl
     return;
   }
   device::ReplyEvent.Create();
-  std::unique_ptr<ReferenceDownload> reference;
-  if (kind == Reference::Raw)
-    reference = std::make_unique<RawDownload>(referenceWorld);
-  else
-    reference = std::make_unique<HandOffDownload>(referenceWorld);
+  auto reference = std::make_unique<RawDownload>(referenceWorld);
 
   bench::PairedTimes times;
   bool ok = true;
@@ -225,10 +174,7 @@ void Compare(benchmark::State& state, const char* options, Reference kind, doubl
   }
   reference.reset();
   if (!ok) state.SkipWithError("a reply was missing or refused");
-  if (target)
-    bench::SetRow(state, times.Value(), times.Reference(), times.Ratio(), *target);
-  else
-    bench::SetInfoRow(state, times.Value(), times.Reference(), times.Ratio());
+  bench::SetRow(state, times.Value(), times.Reference(), times.Ratio(), target);
 
   device::ReplyEvent.Close();
   device::CloseDeviceLink();
@@ -241,29 +187,15 @@ constexpr double kMicrosecondsPerBlock = 1e6 / static_cast<double>(kBlocks);
 // The link's own cost per 56-byte block against a device that answers at once, pauses left out:
 // at most 1.5 times a bare write-then-read on one handle.
 void BM_DownloadBlockCost(benchmark::State& state) {
-  Compare(state, "pid=0x8105", Reference::Raw, kNoPauses, false, kMicrosecondsPerBlock, 1.5);
+  Compare(state, "pid=0x8105", kNoPauses, false, kMicrosecondsPerBlock, 1.5);
   state.SetLabel("download: us per block, zero latency");
 }
 BENCHMARK(BM_DownloadBlockCost)->UseManualTime()->Iterations(100)->Unit(benchmark::kMillisecond);
 
-// The same next to the least a reader thread costs: how much the link adds to the hand-over
-// between two threads that its design needs. No target: on a virtual machine the time a wake-up
-// takes depends on where the scheduler puts the two threads and swings by a factor of several
-// between runs; the row tells where the time of the row above goes.
-void BM_DownloadBlockCostOverHandOff(benchmark::State& state) {
-  Compare(state, "pid=0x8105", Reference::HandOff, kNoPauses, false, kMicrosecondsPerBlock,
-          std::nullopt);
-  state.SetLabel("download: us per block, zero latency, vs. a bare two-thread hand-over");
-}
-BENCHMARK(BM_DownloadBlockCostOverHandOff)
-    ->UseManualTime()
-    ->Iterations(100)
-    ->Unit(benchmark::kMillisecond);
-
 // A whole 64 KiB download against a device that answers after 1 ms, with the real pauses: within
 // 2 % of the bare loop that takes the same pauses, so the link adds nothing a user could notice.
 void BM_Download64KiBAt1ms(benchmark::State& state) {
-  Compare(state, "pid=0x8105,latency-us=1000", Reference::Raw, 1.0, true, 1e3, 1.02);
+  Compare(state, "pid=0x8105,latency-us=1000", 1.0, true, 1e3, 1.02);
   state.SetLabel("download: ms per 64 KiB, 1 ms reply latency");
 }
 BENCHMARK(BM_Download64KiBAt1ms)->UseManualTime()->Iterations(4)->Unit(benchmark::kMillisecond);

@@ -68,6 +68,10 @@ stop_gadget() { # NAME
   check "gadget $1 stopped cleanly" equals "gadget exit code" 0 "$code"
 }
 
+median() { # the median of the numbers on stdin, one per line
+  sort -g | awk '{ v[NR] = $1 } END { print NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+
 hid_count() { # VENDOR PRODUCT: how many hidraw nodes have that id
   local id
   id=$(printf 'HID_ID=0003:0000%04X:0000%04X' "$1" "$2")
@@ -84,13 +88,27 @@ wait_hid() { # VENDOR PRODUCT [COUNT]: until COUNT (1) hidraw nodes of that id a
   return 1
 }
 
+wait_no_kavori() { # until no hidraw node of a Kavori is left, 20 s at most
+  local tries
+  for ((tries = 0; tries < 400; tries++)); do
+    [ "$(($(hid_count 0x0BEF 0x8105) + $(hid_count 0x0BEF 0x0005)))" -eq 0 ] && return 0
+    sleep 0.05
+  done
+  echo "  a Kavori node stayed after its gadget stopped"
+  return 1
+}
+
 run() { # LABEL COMMAND...: stdout, stderr, exit code, duration and end into /out/LABEL.*
-  local label=$1 start end
+  local label=$1 start end code
   shift
   start=$(date +%s%3N)
-  timeout -k 5 "$run_bound_s" "$@" >"$out/$label.out" 2>"$out/$label.err" </dev/null
-  echo $? >"$out/$label.rc"
+  # Into the guest's own memory first: every write to /out is a round trip to the host, which
+  # would slow the tool down by its output.
+  timeout -k 5 "$run_bound_s" "$@" >"/tmp/$label.out" 2>"/tmp/$label.err" </dev/null
+  code=$?
   end=$(date +%s%3N)
+  mv "/tmp/$label.out" "/tmp/$label.err" "$out/"
+  echo "$code" >"$out/$label.rc"
   echo "$end" >"$out/$label.end"
   echo $((end - start)) >"$out/$label.ms"
   echo "  $label: exit $(cat "$out/$label.rc") after $(cat "$out/$label.ms") ms"
@@ -320,6 +338,38 @@ scenario_fwtool() {
   programmed_run_checks kavori0 real "0x62 0x10 0x20*$image_blocks 0x30 0x40 0x70"
 }
 
+# Speed rather than behaviour: kavori-flash's time per data block next to the bare hidapi loop of
+# kavori-raw-download on a fresh loader-mode gadget each, alternating, both timed by the gadget.
+# The results go to scripts/bench, which holds the target; here each run only has to succeed.
+scenario_bench() {
+  local rounds=7 round product reference products=() references=() ratios=()
+  for ((round = 1; round <= rounds; round++)); do
+    start_gadget "product$round" dummy_udc.0 --device pid=0x8105
+    check "round $round: Kavori plugged for kavori-flash" wait_hid 0x0BEF 0x8105
+    flash "product$round"
+    stop_gadget "product$round"
+    check "round $round: kavori-flash exits 0" exit_code "product$round" 0
+    check "round $round: its node is gone" wait_no_kavori
+    start_gadget "reference$round" dummy_udc.0 --device pid=0x8105
+    check "round $round: Kavori plugged for the bare loop" wait_hid 0x0BEF 0x8105
+    run "reference$round" "$build/bench/kavori-raw-download" \
+      "$(firmware_dir "reference$round")/demo.hex"
+    stop_gadget "reference$round"
+    check "round $round: the bare loop exits 0" exit_code "reference$round" 0
+    check "round $round: its node is gone" wait_no_kavori
+    product=$(state_of "product$round" data_ms_per_block)
+    reference=$(state_of "reference$round" data_ms_per_block)
+    [ -n "$product" ] && [ -n "$reference" ] || continue
+    products+=("$product")
+    references+=("$reference")
+    ratios+=("$(awk -v p="$product" -v r="$reference" 'BEGIN { printf "%.4f", p / r }')")
+  done
+  check "every round was timed" equals "timed rounds" "$rounds" "${#ratios[@]}"
+  echo "result bench_ms_per_block=$(printf '%s\n' "${products[@]}" | median)"
+  echo "result bench_reference_ms_per_block=$(printf '%s\n' "${references[@]}" | median)"
+  echo "result bench_ratio=$(printf '%s\n' "${ratios[@]}" | median)"
+}
+
 utf16le_hex() { printf '%s' "$1" | iconv -f UTF-8 -t UTF-16LE | od -An -v -tx1 | tr -d ' \n'; }
 
 # What the device link keeps of a string: the low byte of each UTF-16 unit.
@@ -348,7 +398,7 @@ scenario_identity() {
 
 case "$scenario" in
   flash-normal | flash-loader | unplug | no-return | two-kavoris | foreign | lock-held | \
-    no-access | fwtool | identity)
+    no-access | fwtool | identity | bench)
     "scenario_${scenario//-/_}"
     ;;
   *)
