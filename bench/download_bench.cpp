@@ -74,12 +74,12 @@ std::unique_ptr<platform::HidHandle> OpenKavori(sim::SimulatedWorld& world) {
   return nullptr;
 }
 
-// A reference: the same reports as the product writes (enter, then the image in blocks), each
-// one exchanged for its reply by Exchange. With `pauses`, the product's 1 ms pause after each
-// new percentage too.
-class ReferenceDownload {
+// The reference: the same reports as the product writes (enter, then the image in blocks), each
+// reply read on the writing handle by the writing thread; no reader thread, no reply event. With
+// `pauses`, the product's 1 ms pause after each new percentage too.
+class RawDownload {
  public:
-  virtual ~ReferenceDownload() = default;
+  explicit RawDownload(sim::SimulatedWorld& world) : handle_(OpenKavori(world)) {}
 
   // False when the device did not acknowledge everything.
   bool Run(bool pauses) {
@@ -110,28 +110,16 @@ class ReferenceDownload {
     return true;
   }
 
- protected:
+ private:
   // Writes the report and returns the reply code, or -1 when none came.
-  virtual int Exchange(const std::array<std::uint8_t, 65>& report) = 0;
-
- private:
-  std::array<std::uint8_t, 65> report_{};
-};
-
-// The bare loop: each reply read on the writing handle by the writing thread; no reader thread,
-// no reply event.
-class RawDownload final : public ReferenceDownload {
- public:
-  explicit RawDownload(sim::SimulatedWorld& world) : handle_(OpenKavori(world)) {}
-
- private:
-  int Exchange(const std::array<std::uint8_t, 65>& report) override {
+  int Exchange(const std::array<std::uint8_t, 65>& report) {
     if (!handle_ || !handle_->Write(report.data(), report.size())) return -1;
     const platform::ReadResult r = handle_->Read(reply_.data(), reply_.size(), kReadBoundMs);
     return r.status == platform::ReadStatus::Data ? reply_[1] : -1;
   }
 
   std::unique_ptr<platform::HidHandle> handle_;
+  std::array<std::uint8_t, 65> report_{};
   std::array<std::uint8_t, 65> reply_{};
 };
 
