@@ -274,9 +274,13 @@ ReplyReadResult ReadLatestReply(int timeoutMs, std::uint8_t& code) {
     taken = true;
     r = handle->Read(report.data(), g_replySource.length, 0);
   }
-  if (taken) return ReplyReadResult::Reply;
-  return r.status == platform::ReadStatus::Timeout ? ReplyReadResult::Nothing
-                                                   : ReplyReadResult::Failed;
+  if (!taken)
+    return r.status == platform::ReadStatus::Timeout ? ReplyReadResult::Nothing
+                                                     : ReplyReadResult::Failed;
+  // A taken reply leaves ReplyCode cleared, also when the reader stored one before the run.
+  // Nothing is ordered by it, so the store need not fence the hot path.
+  ReplyCode.store(0, std::memory_order_relaxed);
+  return ReplyReadResult::Reply;
 }
 
 void NarrowHidString(std::array<char, 256>& field) {

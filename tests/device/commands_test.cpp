@@ -134,6 +134,10 @@ TEST_F(CommandsTest, RepliesOutsideARunOnlyUpdateTheCode) {
   ReplyEvent.Create();
   ReplyTimeoutMs = 30;
   EXPECT_EQ(WaitReply(), ReplyNone) << "a reply before the event existed signalled it";
+
+  SendEnterProgramming();
+  EXPECT_EQ(WaitReply(), ReplyAck);
+  EXPECT_EQ(ReplyCode.load(), 0) << "the code stored before the run outlived a take";
 }
 
 }  // namespace
