@@ -16,10 +16,11 @@ constexpr int kMaxTimeoutMs = 32766;
 QString TimeOutText(int ms) { return QStringLiteral("Time Out: %1 ms").arg(ms); }
 }  // namespace
 
-CAboutDlg::CAboutDlg(std::string commandLine, QWidget* owner)
+CAboutDlg::CAboutDlg(std::string commandLine, wizard::Wizard& wizard, QWidget* owner)
     : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
-      commandLine_(std::move(commandLine)) {
+      commandLine_(std::move(commandLine)),
+      wizard_(wizard) {
   LoadArtwork();
   setWindowTitle(QString::fromLatin1(kAboutCaption));
   setFont(DialogFont());
@@ -70,7 +71,7 @@ CAboutDlg::CAboutDlg(std::string commandLine, QWidget* owner)
 
 bool CAboutDlg::OnInitDialog() {
   slider_->setRange(kMinTimeoutMs, kMaxTimeoutMs);
-  const int timeoutMs = wizard::ReplyTimeoutMs();
+  const int timeoutMs = wizard_.ReplyTimeoutMs();
   slider_->setValue(timeoutMs);
   timeOutLabel_->setText(TimeOutText(timeoutMs));
   const bool service = commandLine_ == kServiceCode;
@@ -85,7 +86,7 @@ void CAboutDlg::OnHScroll(int code, int position, const QObject* scrollBar) {
   if ((code != kThumbPosition && code != kThumbTrack) || scrollBar != slider_) return;
   timeOutLabel_->setText(TimeOutText(position));
   // The range keeps the position within 1..32766.
-  wizard::SetReplyTimeoutMs(static_cast<std::uint16_t>(position));
+  wizard_.SetReplyTimeoutMs(static_cast<std::uint16_t>(position));
 }
 
 int CAboutDlg::DoModal() {

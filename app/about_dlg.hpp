@@ -10,6 +10,8 @@
 #include <QSlider>
 #include <string>
 
+#include "wizard/wizard.hpp"
+
 namespace kavori::app {
 
 inline constexpr char kServiceCode[] = "4630275";
@@ -25,9 +27,9 @@ class CAboutDlg final : public QDialog {
   static constexpr int kThumbPosition = 4;
   static constexpr int kThumbTrack = 5;
 
-  // `commandLine`: the tool's command line, compared with the service code. The owner is the
-  // wizard window.
-  CAboutDlg(std::string commandLine, QWidget* owner);
+  // `commandLine`: the tool's command line, compared with the service code. `wizard` holds the
+  // reply time-out, which must outlive the box. The owner is the wizard window.
+  CAboutDlg(std::string commandLine, wizard::Wizard& wizard, QWidget* owner);
 
   // Fills the box from the current time-out and shows the slider for the service code only.
   bool OnInitDialog();
@@ -43,6 +45,7 @@ class CAboutDlg final : public QDialog {
 
  private:
   const std::string commandLine_;
+  wizard::Wizard& wizard_;
   QLabel* versionLabel_;
   QLabel* timeOutLabel_;
   QSlider* slider_;

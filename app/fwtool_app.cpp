@@ -59,9 +59,9 @@ bool CFwToolApp::InitInstance() {
     if (terminationSignals_) {
       signalNotifier =
           std::make_unique<QSocketNotifier>(terminationSignals_->Fd(), QSocketNotifier::Read);
-      QObject::connect(signalNotifier.get(), &QSocketNotifier::activated, &dialog, [this] {
+      QObject::connect(signalNotifier.get(), &QSocketNotifier::activated, &dialog, [this, &dialog] {
         if (!terminationSignals_->Take()) return;
-        if (wizard::Wizard::ProgrammingActive()) {
+        if (dialog.Session().Wizard().ProgrammingActive()) {
           std::cerr << kToolName
                     << ": the device is being programmed; an interruption now could leave it "
                        "unusable, so the tool goes on\n";

@@ -102,7 +102,7 @@ bool CFwToolDlg::OnInitDialog() {
 
 void CFwToolDlg::OnSysCommand(unsigned id) {
   if ((id & 0xFFF0u) != kAboutCommand) return;
-  CAboutDlg about(commandLine_, this);
+  CAboutDlg about(commandLine_, session_->Wizard(), this);
   about.DoModal();
 }
 
@@ -154,7 +154,6 @@ void CFwToolDlg::contextMenuEvent(QContextMenuEvent* event) {
 
 void CFwToolDlg::SetMessage(const std::string& text, bool) {
   message_->setText(frontend::DecodeText(text));
-  ShowNow();
 }
 
 void CFwToolDlg::SetStatus(const std::string& text, bool failed, std::optional<int>) {
@@ -162,7 +161,6 @@ void CFwToolDlg::SetStatus(const std::string& text, bool failed, std::optional<i
   palette.setColor(QPalette::WindowText, failed ? QColor(255, 0, 0) : QColor(0, 0, 0));
   status_->setPalette(palette);
   status_->setText(frontend::DecodeText(text));
-  ShowNow();
 }
 
 void CFwToolDlg::EnableNext(bool enabled) { next_->setEnabled(enabled); }
@@ -194,10 +192,6 @@ void CFwToolDlg::ShowStartupMessage(const std::string& text) {
 void CFwToolDlg::ShowDiagnostics(const std::vector<platform::Diagnostic>& causes) {
   for (const std::string& line : frontend::DiagnosticLines(causes))
     std::cerr << "kavori-fwtool: " << frontend::TerminalText(line) << '\n';
-}
-
-void CFwToolDlg::ShowNow() {
-  if (isVisible()) repaint();
 }
 
 }  // namespace kavori::app

@@ -77,9 +77,6 @@ class CFwToolDlg final : public QDialog, public wizard::WizardView {
 
  private:
   void EndDialog(int result);
-  // Paints the window at once: texts set before the UI thread pauses must be on screen during
-  // the pause.
-  void ShowNow();
 
   const std::string commandLine_;
   QLabel* status_;

@@ -30,6 +30,8 @@ int PageExitCode(const Situation& situation) {
 
 Decision Decide(const Situation& situation, const Policy& policy) {
   const Page& page = situation.page;
+  // The page is not complete yet: the step's entry action goes on off the UI thread.
+  if (situation.entryInProgress) return {Move::Wait, 0};
   if (page.next) {
     // Next on the information page starts changing the device: the last point to stop.
     if (page.enteredStep == kFirmwareSearchStep) {

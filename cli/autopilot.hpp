@@ -14,6 +14,7 @@ struct Page {
 
 struct Situation {
   Page page;
+  bool entryInProgress = false;    // wizard::Wizard::EntryInProgress()
   bool watchingReconnect = false;  // wizard::Wizard::WaitingForDevice()
   bool programmingFailed = false;  // wizard::Wizard::ProgrammingFailed()
 };

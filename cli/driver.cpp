@@ -33,7 +33,7 @@ void Driver::Begin() {
 
 void Driver::Interrupt() {
   if (ended_) return;
-  if (wizard::Wizard::ProgrammingActive()) {
+  if (wizard_.ProgrammingActive()) {
     reporter_.Warning(
         "the device is being programmed; an interruption now could leave it unusable, so the "
         "tool goes on");
@@ -57,8 +57,9 @@ void Driver::ScheduleDecision() {
 Situation Driver::CurrentSituation() const {
   Situation situation;
   situation.page = view_.CurrentPage();
-  situation.watchingReconnect = wizard::Wizard::WaitingForDevice();
-  situation.programmingFailed = wizard::Wizard::ProgrammingFailed();
+  situation.entryInProgress = wizard_.EntryInProgress();
+  situation.watchingReconnect = wizard_.WaitingForDevice();
+  situation.programmingFailed = wizard_.ProgrammingFailed();
   return situation;
 }
 

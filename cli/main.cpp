@@ -51,7 +51,7 @@ int Diagnose(const cli::CliOptions& options, const std::string& directory, int& 
   const std::unique_ptr<cli::Reporter> reporter = cli::MakeJsonReporter(std::cout, std::cerr);
   cli::TerminalView view(*reporter);
   frontend::Session session(view, directory, options.simulate);
-  const frontend::DiagnoseReport report = frontend::Diagnose(directory);
+  const frontend::DiagnoseReport report = frontend::Diagnose(session.Link(), directory);
   const int code = DiagnoseExitCode(report.outcome);
   if (options.json) {
     QJsonObject document = frontend::DiagnoseJson(report);
@@ -67,7 +67,6 @@ int Diagnose(const cli::CliOptions& options, const std::string& directory, int& 
 int Run(const cli::CliOptions& options, const std::string& directory,
         platform::host::TerminationSignals* terminationSignals, int& argc, char** argv) {
   QCoreApplication app(argc, argv);
-  if (options.replyTimeoutMs) wizard::SetReplyTimeoutMs(*options.replyTimeoutMs);
 
   const bool stdoutTerminal = platform::host::IsTerminal(1);
   const std::unique_ptr<cli::Reporter> reporter =
@@ -76,6 +75,7 @@ int Run(const cli::CliOptions& options, const std::string& directory,
   cli::TerminalView view(*reporter);
   frontend::Session session(view, directory, options.simulate);
   wizard::Wizard& wizard = session.Wizard();
+  if (options.replyTimeoutMs) wizard.SetReplyTimeoutMs(*options.replyTimeoutMs);
 
   cli::DriverSettings settings;
   settings.dryRun = options.dryRun;

@@ -6,10 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.hpp"
+
 namespace kavori::device {
 
 // 0 and *count set; -2 when count is null; -3 when the list cannot be read (count untouched).
 // `counted`, when given, receives the entries that were counted.
-int CountConnectedDevices(std::uint32_t* count, std::vector<std::string>* counted = nullptr);
+// Reads the list through `services`, which it also tells what it passed over.
+int CountConnectedDevices(const platform::Platform& services, std::uint32_t* count,
+                          std::vector<std::string>* counted = nullptr);
 
 }  // namespace kavori::device

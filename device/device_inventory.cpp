@@ -28,18 +28,18 @@ bool AboutTheVendor(const std::vector<platform::Diagnostic>& causes) {
 
 }  // namespace
 
-std::vector<NodeReport> InventoryKavoriNodes() {
+std::vector<NodeReport> InventoryKavoriNodes(DeviceLink& link) {
   std::vector<NodeReport> nodes;
-  platform::HidBackend* hid = InstalledPlatform().hid;
+  platform::HidBackend* hid = link.Services().hid;
   if (hid == nullptr) return nodes;
-  TakeDiagnostics();
+  link.TakeDiagnostics();
   for (const std::string& path : hid->EnumerateInterfaces()) {
     NodeReport node;
     node.path = path;
     const std::unique_ptr<platform::HidHandle> handle = hid->Open(path);
     platform::HidAttributes attributes;
     if (!handle || !handle->GetAttributes(attributes)) {
-      node.causes = TakeDiagnostics();
+      node.causes = link.TakeDiagnostics();
       if (!handle && AboutTheVendor(node.causes)) nodes.push_back(std::move(node));
       continue;
     }
@@ -62,7 +62,7 @@ std::vector<NodeReport> InventoryKavoriNodes() {
       node.inputLength = lengths.input;
       node.outputLength = lengths.output;
     }
-    node.causes = TakeDiagnostics();
+    node.causes = link.TakeDiagnostics();
     nodes.push_back(std::move(node));
   }
   return nodes;

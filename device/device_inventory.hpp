@@ -25,7 +25,9 @@ struct NodeReport {
   std::uint16_t outputLength = 0;
 };
 
-// Uses the installed services and their diagnostics log (which it empties). UI thread.
-std::vector<NodeReport> InventoryKavoriNodes();
+class DeviceLink;
+
+// Uses the link's services and their diagnostics log (which it empties); the link stays closed.
+std::vector<NodeReport> InventoryKavoriNodes(DeviceLink& link);
 
 }  // namespace kavori::device

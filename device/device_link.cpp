@@ -1,17 +1,9 @@
 #include "device/device_link.hpp"
 
 #include <algorithm>
-#include <atomic>
-#include <condition_variable>
-#include <memory>
-#include <mutex>
-#include <stop_token>
 #include <string>
-#include <system_error>
-#include <thread>
 
 #include "device/commands.hpp"
-#include "device/flags.hpp"
 #include "device/results.hpp"
 #include "firmware/product_ids.hpp"
 
@@ -21,86 +13,10 @@ using firmware::IsLoaderModeId;
 using firmware::IsNormalModeId;
 using firmware::kVendorId;
 
-DeviceInfoRecord DeviceInfo;
-
 namespace {
-
-// The reader waits at most this long per read, so that CloseDeviceLink can stop it promptly.
-constexpr int kReaderPollMs = 20;
-
-struct DeviceLinkState {
-  platform::Platform Services;
-  bool LockHeld = false;
-  std::unique_ptr<platform::HidHandle> DeviceHandle;  // queries and every output report
-  std::unique_ptr<platform::HidHandle> ReadHandle;    // the reader thread's own handle
-  std::jthread ReaderHandle;  // the reader thread, running exactly while the link is open
-  std::uint16_t InputReportLength = 0;
-  std::uint16_t OutputReportLength = 0;
-};
-
-// The wizard's order of steps already keeps the callers apart; the mutex makes that hold even
-// for a teardown that races a worker, at no cost on the paths that matter.
-std::mutex g_linkMutex;
-DeviceLinkState DeviceLink;
-
-// The read handle as the thread that reads replies sees it. Lock order: g_linkMutex, then
-// g_readMutex, then the reply event's own.
-struct ReplySource {
-  platform::HidHandle* handle = nullptr;
-  std::uint16_t length = 0;
-};
-std::mutex g_readMutex;
-ReplySource g_replySource;  // guarded by g_readMutex
-// Set while CloseDeviceLink takes the read handle away, so that a run reading in a loop cannot
-// keep it from the lock.
-std::atomic<bool> g_replySourceClosing{false};
 
 std::uint16_t BoundedLength(std::uint16_t length) {
   return static_cast<std::uint16_t>(std::min<std::size_t>(length, platform::kReportBufferSize));
-}
-
-// Turns every input report into a reply code while no programming run reads for itself: store
-// the code, then signal. After an unplug the handle fails at once; the reader then just waits
-// for its stop request without spinning.
-void ReaderThread(std::stop_token stop) {
-  std::mutex idleMutex;
-  std::condition_variable_any idle;
-  while (!stop.stop_requested() && ReplyEvent.WaitUntilAbsent(stop)) {
-    platform::ReadStatus status = platform::ReadStatus::Timeout;
-    {
-      std::lock_guard guard(g_readMutex);
-      // A run that began since the check above reads for itself.
-      if (!ReplyEvent.Exists()) {
-        status = g_replySource.handle->Read(InputReport.data(), g_replySource.length, kReaderPollMs)
-                     .status;
-        // A read begun before a run signals the run's event; the run takes it.
-        if (status == platform::ReadStatus::Data) ReplyEvent.StoreAndSignal(InputReport[1]);
-      }
-    }
-    if (status != platform::ReadStatus::Data && status != platform::ReadStatus::Timeout) {
-      std::unique_lock lock(idleMutex);
-      idle.wait_for(lock, stop, std::chrono::milliseconds(kReaderPollMs), [] { return false; });
-    }
-  }
-}
-
-void ReleaseLinkLocked() {
-  g_replySourceClosing = true;
-  if (DeviceLink.ReaderHandle.joinable()) {
-    DeviceLink.ReaderHandle.request_stop();
-    DeviceLink.ReaderHandle.join();
-  }
-  {
-    std::lock_guard guard(g_readMutex);
-    g_replySource = {};
-  }
-  g_replySourceClosing = false;
-  DeviceLink.DeviceHandle.reset();
-  DeviceLink.ReadHandle.reset();
-  if (DeviceLink.LockHeld) {
-    DeviceLink.Services.lock->Release();
-    DeviceLink.LockHeld = false;
-  }
 }
 
 // Queries a HID string into a 256-byte field and narrows it. A failed query leaves an empty
@@ -114,21 +30,41 @@ void ReadHidString(std::array<char, 256>& field, Query query) {
   NarrowHidString(field);
 }
 
-// Says why the search passed over `path`.
-void Note(const std::string& path, const std::string& why, std::optional<std::uint16_t> vendorId) {
-  if (DeviceLink.Services.diagnostics == nullptr) return;
-  DeviceLink.Services.diagnostics->Add({path + ": " + why, false, vendorId});
-}
-
 std::string IdsText(const platform::HidAttributes& attributes) {
   return "vendor " + platform::UsbIdText(attributes.vendorId) + " product " +
          platform::UsbIdText(attributes.productId);
 }
 
-// Used by OpenDeviceLink with the lock just taken: 0 (accepted and opened), -20, or -22.
-int FindDevice() {
-  DeviceLink.DeviceHandle.reset();
-  platform::HidBackend& hid = *DeviceLink.Services.hid;
+}  // namespace
+
+DeviceLink::DeviceLink(const platform::Platform& services) : services_(services) {}
+
+DeviceLink::~DeviceLink() { CloseDeviceLink(); }
+
+std::vector<platform::Diagnostic> DeviceLink::TakeDiagnostics() {
+  return services_.diagnostics != nullptr ? services_.diagnostics->Take()
+                                          : std::vector<platform::Diagnostic>{};
+}
+
+void DeviceLink::Note(const std::string& path, const std::string& why,
+                      std::optional<std::uint16_t> vendorId) {
+  if (services_.diagnostics == nullptr) return;
+  services_.diagnostics->Add({path + ": " + why, false, vendorId});
+}
+
+void DeviceLink::ReleaseLinkLocked() {
+  replies_.Detach();
+  deviceHandle_.reset();
+  readHandle_.reset();
+  if (lockHeld_) {
+    services_.lock->Release();
+    lockHeld_ = false;
+  }
+}
+
+// With the lock just taken: 0 (accepted and opened), -20, or -22.
+int DeviceLink::FindDevice(bool watchingReconnect) {
+  platform::HidBackend& hid = *services_.hid;
   for (const std::string& path : hid.EnumerateInterfaces()) {
     std::unique_ptr<platform::HidHandle> handle = hid.Open(path);
     platform::HidAttributes attributes;
@@ -146,12 +82,12 @@ int FindDevice() {
 
     const std::uint32_t versionWord =
         (static_cast<std::uint32_t>(id) << 16) | attributes.releaseNumber;
-    if (IsNormalModeId(id) && WatchingReconnect) {
+    if (IsNormalModeId(id) && watchingReconnect) {
       Note(path, IdsText(attributes) + " still runs its normal firmware, not its loader",
            attributes.vendorId);
-      DeviceInfo.ProductId = id;
-      DeviceInfo.VersionWord = versionWord;
-      LoaderMode = false;
+      deviceInfo_.ProductId = id;
+      deviceInfo_.VersionWord = versionWord;
+      loaderMode_ = false;
       return kDeviceRefused;
     }
 
@@ -165,122 +101,85 @@ int FindDevice() {
     std::unique_ptr<platform::HidHandle> readHandle = hid.Open(path);
     if (!readHandle) continue;
 
-    DeviceInfo.ProductId = id;
-    DeviceInfo.VersionWord = versionWord;
-    LoaderMode = IsLoaderModeId(id);
-    ReadHidString(DeviceInfo.SerialString, [&](std::uint8_t* field, std::size_t length) {
+    deviceInfo_.ProductId = id;
+    deviceInfo_.VersionWord = versionWord;
+    loaderMode_ = IsLoaderModeId(id);
+    ReadHidString(deviceInfo_.SerialString, [&](std::uint8_t* field, std::size_t length) {
       return handle->GetSerialNumberString(field, length);
     });
-    ReadHidString(DeviceInfo.ProductString, [&](std::uint8_t* field, std::size_t length) {
+    ReadHidString(deviceInfo_.ProductString, [&](std::uint8_t* field, std::size_t length) {
       return handle->GetProductString(field, length);
     });
 
-    DeviceLink.InputReportLength = BoundedLength(lengths.input);
-    DeviceLink.OutputReportLength = BoundedLength(lengths.output);
-    DeviceLink.DeviceHandle = std::move(handle);
-    DeviceLink.ReadHandle = std::move(readHandle);
+    inputReportLength_ = BoundedLength(lengths.input);
+    outputReportLength_ = BoundedLength(lengths.output);
+    deviceHandle_ = std::move(handle);
+    readHandle_ = std::move(readHandle);
     return kOk;
   }
   return kNoDevice;
 }
 
-bool IsOpenLocked() { return DeviceLink.LockHeld; }
-
-}  // namespace
-
-bool UsePlatform(const platform::Platform& services) {
-  std::lock_guard guard(g_linkMutex);
-  if (IsOpenLocked()) return false;
-  DeviceLink.Services = services;
-  return true;
-}
-
-platform::Platform InstalledPlatform() {
-  std::lock_guard guard(g_linkMutex);
-  return DeviceLink.Services;
-}
-
-std::vector<platform::Diagnostic> TakeDiagnostics() {
-  platform::DiagnosticsLog* log = InstalledPlatform().diagnostics;
-  return log != nullptr ? log->Take() : std::vector<platform::Diagnostic>{};
-}
-
-int OpenDeviceLink() {
-  std::lock_guard guard(g_linkMutex);
-  if (DeviceLink.Services.lock == nullptr || DeviceLink.Services.hid == nullptr) return kNoDevice;
-  switch (DeviceLink.Services.lock->Acquire()) {
+int DeviceLink::OpenDeviceLink(bool watchingReconnect) {
+  std::lock_guard guard(mutex_);
+  if (services_.lock == nullptr || services_.hid == nullptr) return kNoDevice;
+  switch (services_.lock->Acquire()) {
     case platform::LockResult::Acquired:
       break;
     case platform::LockResult::InUse:
-      if (DeviceLink.Services.diagnostics != nullptr)
-        DeviceLink.Services.diagnostics->Add(
+      if (services_.diagnostics != nullptr)
+        services_.diagnostics->Add(
             {"the in-use lock is held by another application of the device", false, std::nullopt});
       return kDeviceInUse;
     case platform::LockResult::Failed:
-      if (DeviceLink.Services.diagnostics != nullptr)
-        DeviceLink.Services.diagnostics->Add(
-            {"the in-use lock cannot be taken", false, std::nullopt});
+      if (services_.diagnostics != nullptr)
+        services_.diagnostics->Add({"the in-use lock cannot be taken", false, std::nullopt});
       return kDeviceInUse;
   }
-  DeviceLink.LockHeld = true;
+  lockHeld_ = true;
 
-  ClearInputReport();
-  InitCommandReport();
+  replies_.ClearInputReport();
+  InitCommandReport(commandReport_);
 
-  const int r = FindDevice();
+  const int r = FindDevice(watchingReconnect);
   if (r != kOk) {
     ReleaseLinkLocked();
     return r;
   }
-  {
-    std::lock_guard readGuard(g_readMutex);
-    g_replySource = {DeviceLink.ReadHandle.get(), DeviceLink.InputReportLength};
-  }
-  try {
-    DeviceLink.ReaderHandle = std::jthread(ReaderThread);
-  } catch (const std::system_error&) {
-    ReleaseLinkLocked();
-    return kDeviceRefused;
-  }
+  replies_.Attach(readHandle_.get(), inputReportLength_);
   return kOk;
 }
 
-int CloseDeviceLink() {
-  std::lock_guard guard(g_linkMutex);
+int DeviceLink::CloseDeviceLink() {
+  std::lock_guard guard(mutex_);
   ReleaseLinkLocked();
   return kOk;
 }
 
-ReplyReadResult ReadLatestReply(int timeoutMs, std::uint8_t& code) {
-  if (g_replySourceClosing.load())
-    return ReplyEvent.Exists() ? ReplyReadResult::Failed : ReplyReadResult::NoEvent;
-  std::lock_guard guard(g_readMutex);
-  bool taken = false;
-  switch (ReplyEvent.TakeIfSignalled(code)) {
-    case ReplyEventSlot::State::Absent:
-      return ReplyReadResult::NoEvent;
-    case ReplyEventSlot::State::Signalled:
-      taken = true;
-      break;
-    case ReplyEventSlot::State::Clear:
-      break;
-  }
-  platform::HidHandle* handle = g_replySource.handle;
-  if (handle == nullptr) return taken ? ReplyReadResult::Reply : ReplyReadResult::Failed;
-  std::array<std::uint8_t, platform::kReportBufferSize> report{};
-  platform::ReadResult r = handle->Read(report.data(), g_replySource.length, taken ? 0 : timeoutMs);
-  while (r.status == platform::ReadStatus::Data) {
-    code = report[1];
-    taken = true;
-    r = handle->Read(report.data(), g_replySource.length, 0);
-  }
-  if (!taken)
-    return r.status == platform::ReadStatus::Timeout ? ReplyReadResult::Nothing
-                                                     : ReplyReadResult::Failed;
-  // A taken reply leaves ReplyCode cleared, also when the reader stored one before the run.
-  // Nothing is ordered by it, so the store need not fence the hot path.
-  ReplyCode.store(0, std::memory_order_relaxed);
-  return ReplyReadResult::Reply;
+bool DeviceLink::IsDeviceLinkOpen() const {
+  std::lock_guard guard(mutex_);
+  return lockHeld_;
+}
+
+DeviceInfoRecord DeviceLink::DeviceInfo() const {
+  std::lock_guard guard(mutex_);
+  return deviceInfo_;
+}
+
+std::uint16_t DeviceLink::InputReportLength() const {
+  std::lock_guard guard(mutex_);
+  return inputReportLength_;
+}
+
+std::uint16_t DeviceLink::OutputReportLength() const {
+  std::lock_guard guard(mutex_);
+  return outputReportLength_;
+}
+
+bool DeviceLink::WriteOutputReport(const std::array<std::uint8_t, 65>& report) {
+  std::lock_guard guard(mutex_);
+  if (!deviceHandle_) return false;
+  return deviceHandle_->Write(report.data(), outputReportLength_);
 }
 
 void NarrowHidString(std::array<char, 256>& field) {
@@ -290,38 +189,6 @@ void NarrowHidString(std::array<char, 256>& field) {
     ++k;
   }
   field[k] = '\0';
-}
-
-bool IsDeviceLinkOpen() {
-  std::lock_guard guard(g_linkMutex);
-  return IsOpenLocked();
-}
-
-std::uint16_t InputReportLength() {
-  std::lock_guard guard(g_linkMutex);
-  return DeviceLink.InputReportLength;
-}
-
-std::uint16_t OutputReportLength() {
-  std::lock_guard guard(g_linkMutex);
-  return DeviceLink.OutputReportLength;
-}
-
-bool WriteOutputReport(const std::array<std::uint8_t, 65>& report) {
-  std::lock_guard guard(g_linkMutex);
-  if (!DeviceLink.DeviceHandle) return false;
-  return DeviceLink.DeviceHandle->Write(report.data(), DeviceLink.OutputReportLength);
-}
-
-void ResetDeviceLinkForTests() {
-  std::lock_guard guard(g_linkMutex);
-  ReleaseLinkLocked();
-  DeviceLink.InputReportLength = 0;
-  DeviceLink.OutputReportLength = 0;
-  DeviceInfo = DeviceInfoRecord{};
-  CommandReport.fill(0);
-  InputReport.fill(0);
-  ReplyCode = 0;
 }
 
 }  // namespace kavori::device

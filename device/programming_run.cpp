@@ -3,22 +3,17 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
+#include <optional>
 #include <system_error>
-#include <thread>
+#include <utility>
 
 #include "device/commands.hpp"
 #include "device/device_link.hpp"
-#include "device/flags.hpp"
 #include "device/results.hpp"
-#include "firmware/firmware_image.hpp"
-#include "platform/pause.hpp"
 
 namespace kavori::device {
 
 namespace {
-std::mutex g_runMutex;
-std::thread g_runThread;
 
 std::string FailedBlockText(std::uint64_t offset) {
   char text[64];
@@ -33,23 +28,28 @@ std::string ProgressText(int percent) {
   return text;
 }
 
-// The failure text of the first step that fails; nullptr when every step succeeded.
-const char* RunSteps(RunObserver& observer) {
-  SendEnterProgramming();
-  if (WaitReply() != ReplyAck) return "Error entering programming mode.";
-  if (DownloadImage(observer) != kOk) return "Firmware download failed !";
-  observer.RunStatus("Burning Flash ...");
-  if (SendBurnFlash() != kOk) return "Flash burn failed !";
-  observer.RunStatus("Verifying ...");
-  if (SendVerify() != kOk) return "Verify failed !";
-  observer.RunStatus("Restarting device ...");
-  SendRestart();
-  platform::Pause(10);
-  CloseDeviceLink();
-  platform::Pause(2500);
+}  // namespace
+
+ProgrammingRun::ProgrammingRun(DeviceLink& link) : link_(link) {}
+
+ProgrammingRun::~ProgrammingRun() { JoinProgrammingRun(); }
+
+const char* ProgrammingRun::RunSteps(RunObserver& observer, std::span<const std::uint8_t> image) {
+  const platform::Pauses& pauses = link_.Services().pauses;
+  SendEnterProgramming(link_);
+  if (WaitReply(link_) != ReplyAck) return "Error entering programming mode.";
+  if (DownloadImage(observer, image) != kOk) return "Firmware download failed !";
+  observer.RunStatus("Burning Flash ...", failed_);
+  if (SendBurnFlash(link_) != kOk) return "Flash burn failed !";
+  observer.RunStatus("Verifying ...", failed_);
+  if (SendVerify(link_) != kOk) return "Verify failed !";
+  observer.RunStatus("Restarting device ...", failed_);
+  SendRestart(link_);
+  pauses.Pause(10);
+  link_.CloseDeviceLink();
+  pauses.Pause(2500);
   return nullptr;
 }
-}  // namespace
 
 int ProgressPercent(std::uint32_t offset, std::uint32_t size) {
   // Double precision on purpose: its rounding shows 29, 57 and 58 where the exact quotient is
@@ -58,67 +58,72 @@ int ProgressPercent(std::uint32_t offset, std::uint32_t size) {
   return 1 - static_cast<int>(t);
 }
 
-int DownloadImage(RunObserver& observer) {
-  const auto image = firmware::FirmwareImage.Bytes();
+int ProgrammingRun::DownloadImage(RunObserver& observer, std::span<const std::uint8_t> image) {
+  const platform::Pauses& pauses = link_.Services().pauses;
   const std::uint64_t size = image.size();
-  CommandReport[kReportCommand] = CmdDataBlock;
+  auto& report = link_.CommandReport();
+  report[kReportCommand] = CmdDataBlock;
   int lastShown = 0;
   for (std::uint64_t offset = 0; offset < size; offset += kBlockSize) {
     const std::size_t n =
         static_cast<std::size_t>(std::min<std::uint64_t>(kBlockSize, size - offset));
-    std::memcpy(&CommandReport[kReportData], image.data() + offset, n);
-    CommandReport[kReportCount] = static_cast<std::uint8_t>(n);
-    CommandReport[kReportAddressLow] = static_cast<std::uint8_t>(offset % 256);
-    CommandReport[kReportAddressHigh] = static_cast<std::uint8_t>((offset / 256) % 256);
-    WriteCommandReport();
-    if (WaitReply() != ReplyAck) {
-      ProgrammingFailed = true;
-      observer.RunStatus(FailedBlockText(offset));
+    std::memcpy(&report[kReportData], image.data() + offset, n);
+    report[kReportCount] = static_cast<std::uint8_t>(n);
+    report[kReportAddressLow] = static_cast<std::uint8_t>(offset % 256);
+    report[kReportAddressHigh] = static_cast<std::uint8_t>((offset / 256) % 256);
+    WriteCommandReport(link_);
+    if (WaitReply(link_) != ReplyAck) {
+      failed_ = true;
+      observer.RunStatus(FailedBlockText(offset), true);
       return kNotAcknowledged;
     }
     const int percent =
         ProgressPercent(static_cast<std::uint32_t>(offset), static_cast<std::uint32_t>(size));
     if (percent != lastShown) {
-      observer.RunProgress(percent, ProgressText(percent));
+      observer.RunProgress(percent, ProgressText(percent), failed_);
       lastShown = percent;
-      platform::Pause(1);
+      pauses.Pause(1);
     }
   }
   return kOk;
 }
 
-void ProgrammingRun(RunObserver& observer) {
-  ProgrammingActive = true;
-  ProgrammingFailed = false;
-  observer.RunStatus("Initializing ...");
-  ReplyEvent.Create();
+void ProgrammingRun::Run(RunObserver& observer, firmware::FirmwareImage image) {
+  active_ = true;
+  failed_ = false;
+  observer.RunStatus("Initializing ...", false);
+  link_.Replies().Create();
 
-  const char* failure = RunSteps(observer);
-  if (failure != nullptr) ProgrammingFailed = true;
-  observer.RunStatus(failure != nullptr ? failure : "Programming completed successfully.");
-  ReplyEvent.Close();
-  CloseDeviceLink();
-  firmware::UnloadFirmwareFile();
-  ProgrammingActive = false;
+  const char* failure = RunSteps(observer, image.Bytes());
+  if (failure != nullptr) failed_ = true;
+  observer.RunStatus(failure != nullptr ? failure : "Programming completed successfully.",
+                     failed_);
+  link_.Replies().Close();
+  link_.CloseDeviceLink();
+  // Released before the wizard moves on, as an unload would.
+  { const firmware::FirmwareImage released = std::move(image); }
+  active_ = false;
   observer.RunFinished();
 }
 
-bool StartProgrammingRun(RunObserver& observer) {
-  std::lock_guard guard(g_runMutex);
-  if (g_runThread.joinable()) g_runThread.join();
-  ProgrammingActive = true;
+bool ProgrammingRun::StartProgrammingRun(RunObserver& observer, firmware::FirmwareImage image) {
+  std::lock_guard guard(threadMutex_);
+  if (thread_.joinable()) thread_.join();
+  active_ = true;
   try {
-    g_runThread = std::thread(ProgrammingRun, std::ref(observer));
+    thread_ = std::thread(
+        [this, &observer](firmware::FirmwareImage owned) { Run(observer, std::move(owned)); },
+        std::move(image));
   } catch (const std::system_error&) {
-    ProgrammingActive = false;
+    active_ = false;
     return false;
   }
   return true;
 }
 
-void JoinProgrammingRun() {
-  std::lock_guard guard(g_runMutex);
-  if (g_runThread.joinable()) g_runThread.join();
+void ProgrammingRun::JoinProgrammingRun() {
+  std::lock_guard guard(threadMutex_);
+  if (thread_.joinable()) thread_.join();
 }
 
 }  // namespace kavori::device

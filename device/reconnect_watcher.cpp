@@ -1,90 +1,75 @@
 #include "device/reconnect_watcher.hpp"
 
-#include <condition_variable>
-#include <mutex>
 #include <system_error>
-#include <thread>
 
 #include "device/device_link.hpp"
-#include "device/flags.hpp"
 #include "device/results.hpp"
-#include "platform/pause.hpp"
 
 namespace kavori::device {
 
-namespace {
+ReconnectWatcher::ReconnectWatcher(DeviceLink& link, const std::atomic<bool>& watchingReconnect)
+    : link_(link), watchingReconnect_(watchingReconnect) {}
 
-struct WatcherState {
-  std::mutex mutex;
-  std::condition_variable changed;
-  std::thread thread;
-  bool running = false;
-  bool stopRequested = false;
-};
+ReconnectWatcher::~ReconnectWatcher() { StopReconnectWatcher(); }
 
-WatcherState g_watcher;
-
-// Pauses for `ms`, or less when a stop is requested; false when it was.
-bool PauseUnlessStopped(unsigned ms) {
-  std::unique_lock lock(g_watcher.mutex);
-  return !g_watcher.changed.wait_for(lock, platform::PauseDuration(ms),
-                                     [] { return g_watcher.stopRequested; });
+bool ReconnectWatcher::PauseUnlessStopped(unsigned ms) {
+  std::unique_lock lock(mutex_);
+  return !changed_.wait_for(lock, link_.Services().pauses.Duration(ms),
+                            [this] { return stopRequested_; });
 }
 
-bool StopRequested() {
-  std::lock_guard guard(g_watcher.mutex);
-  return g_watcher.stopRequested;
+bool ReconnectWatcher::StopRequested() {
+  std::lock_guard guard(mutex_);
+  return stopRequested_;
 }
 
-}  // namespace
-
-void ReconnectWatcher(WatcherObserver& observer) {
-  while (WatchingReconnect && !StopRequested()) {
-    CloseDeviceLink();
-    if (OpenDeviceLink() == kOk) {
-      CloseDeviceLink();
+void ReconnectWatcher::Watch(WatcherObserver& observer) {
+  while (watchingReconnect_ && !StopRequested()) {
+    link_.CloseDeviceLink();
+    if (link_.OpenDeviceLink(watchingReconnect_) == kOk) {
+      link_.CloseDeviceLink();
       if (!PauseUnlessStopped(2500)) break;
-      OpenDeviceLink();
+      link_.OpenDeviceLink(watchingReconnect_);
       if (!StopRequested()) observer.Reconnected();
       break;
     }
     if (!PauseUnlessStopped(500)) break;
   }
-  std::lock_guard guard(g_watcher.mutex);
-  g_watcher.running = false;
-  g_watcher.changed.notify_all();
+  std::lock_guard guard(mutex_);
+  running_ = false;
+  changed_.notify_all();
 }
 
-void StartReconnectWatcher(WatcherObserver& observer) {
+void ReconnectWatcher::StartReconnectWatcher(WatcherObserver& observer) {
   StopReconnectWatcher();
-  std::lock_guard guard(g_watcher.mutex);
-  g_watcher.stopRequested = false;
-  g_watcher.running = true;
+  std::lock_guard guard(mutex_);
+  stopRequested_ = false;
+  running_ = true;
   try {
-    g_watcher.thread = std::thread(ReconnectWatcher, std::ref(observer));
+    thread_ = std::thread([this, &observer] { Watch(observer); });
   } catch (const std::system_error&) {
-    g_watcher.running = false;
+    running_ = false;
   }
 }
 
-void RequestReconnectWatcherStop() {
-  std::lock_guard guard(g_watcher.mutex);
-  g_watcher.stopRequested = true;
-  g_watcher.changed.notify_all();
+void ReconnectWatcher::RequestReconnectWatcherStop() {
+  std::lock_guard guard(mutex_);
+  stopRequested_ = true;
+  changed_.notify_all();
 }
 
-bool WaitReconnectWatcher(unsigned timeoutMs) {
-  std::unique_lock lock(g_watcher.mutex);
-  return g_watcher.changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                    [] { return !g_watcher.running; });
+bool ReconnectWatcher::WaitReconnectWatcher(unsigned timeoutMs) {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                           [this] { return !running_; });
 }
 
-void StopReconnectWatcher() {
+void ReconnectWatcher::StopReconnectWatcher() {
   RequestReconnectWatcherStop();
   std::thread finished;
   {
-    std::lock_guard guard(g_watcher.mutex);
-    finished = std::move(g_watcher.thread);
+    std::lock_guard guard(mutex_);
+    finished = std::move(thread_);
   }
   if (finished.joinable()) finished.join();
 }

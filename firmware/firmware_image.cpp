@@ -1,16 +1,14 @@
 #include "firmware/firmware_image.hpp"
 
 #include <array>
+#include <cstdio>
 #include <cstring>
-#include <limits>
 #include <new>
+#include <utility>
 
 #include "firmware/product_ids.hpp"
-#include "platform/file.hpp"
 
 namespace kavori::firmware {
-
-FirmwareImageState FirmwareImage;
 
 namespace {
 
@@ -42,46 +40,106 @@ bool IsAcceptedProductWord(std::uint32_t word) {
 
 }  // namespace
 
-int LoadFirmwareFile(const char* path) {
-  if (path == nullptr) return -1;
-  auto file = platform::ExclusiveFile::Open(path);
-  if (!file) return -1;
-  if (file->Size() > std::numeric_limits<std::uint32_t>::max()) return -1;
-  const auto size = static_cast<std::uint32_t>(file->Size());
+std::string LoadError::Text() const {
+  char text[96];
+  switch (check) {
+    case Check::PathTooLong:
+      return "not loadable: its path is longer than 511 characters";
+    case Check::Open:
+      switch (file.kind) {
+        case platform::FileError::Kind::NotRegular:
+          return "cannot be opened: not a regular file";
+        case platform::FileError::Kind::Locked:
+          return file.error != 0 ? std::string("cannot be locked: ") + std::strerror(file.error)
+                                 : "cannot be opened: locked by another program";
+        case platform::FileError::Kind::Open:
+        case platform::FileError::Kind::Examine:
+          break;
+      }
+      return std::string("cannot be opened: ") + std::strerror(file.error);
+    case Check::TooLarge:
+      std::snprintf(text, sizeof text, "not loadable: %llu bytes, more than the %llu MiB an image may have",
+                    static_cast<unsigned long long>(size),
+                    static_cast<unsigned long long>(kMaxImageSize >> 20));
+      return text;
+    case Check::Magic:
+      if (size < 2) return "not loadable: too short";
+      std::snprintf(text, sizeof text, "not loadable: magic %02X %02X, not 08 AA", magic[0],
+                    magic[1]);
+      return text;
+    case Check::NoMemory:
+      return "not loadable: no memory for its bytes";
+    case Check::ShortRead:
+      return error != 0 ? std::string("not loadable: could not be read in full: ") +
+                              std::strerror(error)
+                        : "not loadable: could not be read in full";
+    case Check::Changed:
+      return "not loadable: it changed while it was read";
+  }
+  return {};
+}
+
+FirmwareImage::FirmwareImage(std::unique_ptr<std::uint8_t[]> bytes, std::uint32_t size,
+                             std::unique_ptr<platform::ExclusiveFile> file)
+    : bytes_(std::move(bytes)), size_(size), file_(std::move(file)) {}
+
+FirmwareImage::FirmwareImage(FirmwareImage&& other) noexcept { *this = std::move(other); }
+
+FirmwareImage& FirmwareImage::operator=(FirmwareImage&& other) noexcept {
+  if (this == &other) return *this;
+  bytes_ = std::move(other.bytes_);
+  size_ = std::exchange(other.size_, 0);
+  file_ = std::move(other.file_);
+  fileVersionWord_ = other.fileVersionWord_;
+  std::memcpy(productCode_, other.productCode_, sizeof productCode_);
+  return *this;
+}
+
+FirmwareImage::~FirmwareImage() = default;
+
+platform::Result<FirmwareImage, LoadError> LoadFirmwareFile(const std::string& path) {
+  using platform::Fail;
+  LoadError error;
+  auto opened = platform::ExclusiveFile::Open(path);
+  if (!opened) {
+    error.file = opened.error();
+    return Fail(error);
+  }
+  std::unique_ptr<platform::ExclusiveFile> file = std::move(opened).value();
+  error.size = file->Size();
+  if (error.size > kMaxImageSize) {
+    error.check = LoadError::Check::TooLarge;
+    return Fail(error);
+  }
+  const auto size = static_cast<std::uint32_t>(error.size);
 
   // A file shorter than the magic leaves zeros here and so fails the check.
-  std::uint8_t magic[2] = {0, 0};
-  file->ReadFromStart(magic, sizeof magic);
-  if (magic[0] != kMagic[0] || magic[1] != kMagic[1]) return -1;
+  file->ReadFromStart(error.magic, sizeof error.magic);
+  if (error.magic[0] != kMagic[0] || error.magic[1] != kMagic[1]) {
+    error.check = LoadError::Check::Magic;
+    return Fail(error);
+  }
 
-  std::unique_ptr<std::uint8_t[]> bytes;
-  try {
-    bytes = std::make_unique<std::uint8_t[]>(size);
-  } catch (const std::bad_alloc&) {
-    return -1;
+  std::unique_ptr<std::uint8_t[]> bytes(new (std::nothrow) std::uint8_t[size]);
+  if (!bytes) {
+    error.check = LoadError::Check::NoMemory;
+    return Fail(error);
   }
   // A file truncated or rewritten under the read can yield zeros or a mix of two files.
-  if (file->ReadFromStart(bytes.get(), size) != size || file->ChangedSinceOpen()) return -1;
-
-  // Replacing an image that a careless caller left loaded releases it instead of leaking it.
-  const int handle = file->Handle();
-  FirmwareImage.bytes = std::move(bytes);
-  FirmwareImage.size = size;
-  FirmwareImage.file = std::move(file);
-  return handle;
+  const platform::ReadOutcome read = file->ReadFromStart(bytes.get(), size);
+  if (read.count != size) {
+    error.check = LoadError::Check::ShortRead;
+    error.error = read.error;
+    return Fail(error);
+  }
+  if (file->ChangedSinceOpen()) {
+    error.check = LoadError::Check::Changed;
+    return Fail(error);
+  }
+  return FirmwareImage(std::move(bytes), size, std::move(file));
 }
 
-int ScanFirmwareImage() {
-  return ScanImageBytes(FirmwareImage.Bytes(), FirmwareImage.fileVersionWord,
-                        FirmwareImage.productCode);
-}
-
-int UnloadFirmwareFile() {
-  FirmwareImage.file.reset();
-  FirmwareImage.bytes.reset();
-  FirmwareImage.size = 0;
-  return 0;
-}
+int FirmwareImage::Scan() { return ScanImageBytes(Bytes(), fileVersionWord_, productCode_); }
 
 int ScanImageBytes(std::span<const std::uint8_t> image, std::uint32_t& versionWord,
                    char (&productCode)[kProductCodeLength + 1]) {

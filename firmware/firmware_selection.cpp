@@ -1,14 +1,13 @@
 #include "firmware/firmware_selection.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <string_view>
+#include <utility>
 #include <vector>
 
-#include "firmware/firmware_image.hpp"
 #include "platform/file.hpp"
-#include "platform/pause.hpp"
 
 namespace kavori::firmware {
 namespace {
@@ -16,7 +15,6 @@ namespace {
 // Working buffers of the search: the directory and each full path must fit, NUL included.
 constexpr std::size_t kPathCapacity = 512;
 constexpr std::string_view kImageSuffix = ".hex";
-constexpr int kSuitable = 7;
 
 bool IsSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
@@ -40,8 +38,6 @@ int ReadNumber(char x, char y) {
   return negative ? -value : value;
 }
 
-bool InRange(int lower, int value, int upper) { return lower <= value && value <= upper; }
-
 // A NUL among the copied characters ends the text.
 std::string TextUpToNul(const char* chars, std::size_t count) {
   return std::string(chars, std::find(chars, chars + count, '\0'));
@@ -49,12 +45,12 @@ std::string TextUpToNul(const char* chars, std::size_t count) {
 
 }  // namespace
 
-std::vector<std::string> ImageEntries(const std::string& directory) {
-  std::vector<std::string> entries;
-  if (directory.size() + 1 > kPathCapacity) return entries;
+platform::Result<std::vector<std::string>, int> ImageEntries(const std::string& directory) {
+  if (directory.size() + 1 > kPathCapacity) return platform::Fail(ENAMETOOLONG);
   auto names = platform::ListDirectory(directory);
-  if (!names) return entries;
-  for (auto& name : *names) {
+  if (!names) return platform::Fail(names.error());
+  std::vector<std::string> entries;
+  for (auto& name : names.value()) {
     if (name.ends_with(kImageSuffix)) entries.push_back(std::move(name));
   }
   // The directory lists in no particular order; the outcome must not depend on it.
@@ -62,43 +58,45 @@ std::vector<std::string> ImageEntries(const std::string& directory) {
   return entries;
 }
 
-int CompatibilityValue(const char* productCode, const char* serial) {
-  if (productCode == nullptr || serial == nullptr) return 0;
-  int value = 0;
-  if (std::memcmp(productCode, serial, 6) == 0) value += 4;
-  if (InRange(ReadNumber(productCode[10], productCode[11]), ReadNumber(serial[8], serial[9]),
-              ReadNumber(productCode[12], productCode[13]))) {
-    value += 1;
+Compatibility CheckCompatibility(const char* productCode, const char* serial) {
+  Compatibility c;
+  if (productCode == nullptr || serial == nullptr) {
+    c.missing = true;
+    return c;
   }
-  if (InRange(ReadNumber(productCode[14], productCode[15]), ReadNumber(serial[14], serial[15]),
-              ReadNumber(productCode[16], productCode[17]))) {
-    value += 2;
-  }
-  return value;
-}
-
-std::string CompatibilityReason(const char* productCode, const char* serial) {
-  if (productCode == nullptr || serial == nullptr) return "no product code or serial";
-  for (int k = 0; k < 6; ++k) {
+  for (int k = 0; k < 6 && c.prefixPosition < 0; ++k) {
     if (productCode[k] != serial[k]) {
-      char text[96];
-      std::snprintf(
-          text, sizeof text, "product code rejected at position %d: file has 0x%02X, serial 0x%02X",
-          k, static_cast<unsigned char>(productCode[k]), static_cast<unsigned char>(serial[k]));
-      return text;
+      c.prefixPosition = k;
+      c.fileChar = static_cast<unsigned char>(productCode[k]);
+      c.serialChar = static_cast<unsigned char>(serial[k]);
     }
   }
-  const struct {
-    const char* name;
-    int lower, value, upper;
-  } numbers[] = {
-      {"A (serial 8-9)", ReadNumber(productCode[10], productCode[11]),
-       ReadNumber(serial[8], serial[9]), ReadNumber(productCode[12], productCode[13])},
-      {"B (serial 14-15)", ReadNumber(productCode[14], productCode[15]),
-       ReadNumber(serial[14], serial[15]), ReadNumber(productCode[16], productCode[17])},
-  };
-  for (const auto& number : numbers) {
-    if (!InRange(number.lower, number.value, number.upper)) {
+  c.numberA.lower = ReadNumber(productCode[10], productCode[11]);
+  c.numberA.value = ReadNumber(serial[8], serial[9]);
+  c.numberA.upper = ReadNumber(productCode[12], productCode[13]);
+  c.numberB.lower = ReadNumber(productCode[14], productCode[15]);
+  c.numberB.value = ReadNumber(serial[14], serial[15]);
+  c.numberB.upper = ReadNumber(productCode[16], productCode[17]);
+  c.value = (c.prefixPosition < 0 ? 4 : 0) + (c.numberA.Holds() ? 1 : 0) +
+            (c.numberB.Holds() ? 2 : 0);
+  return c;
+}
+
+int CompatibilityValue(const char* productCode, const char* serial) {
+  return CheckCompatibility(productCode, serial).value;
+}
+
+std::string Compatibility::Text() const {
+  if (missing) return "no product code or serial";
+  if (prefixPosition >= 0) {
+    char text[96];
+    std::snprintf(text, sizeof text,
+                  "product code rejected at position %d: file has 0x%02X, serial 0x%02X",
+                  prefixPosition, fileChar, serialChar);
+    return text;
+  }
+  for (const Range& number : {numberA, numberB}) {
+    if (!number.Holds()) {
       return "serial out of range: number " + std::string(number.name) + " is " +
              std::to_string(number.value) + ", the file takes " + std::to_string(number.lower) +
              " to " + std::to_string(number.upper);
@@ -115,45 +113,111 @@ std::string VersionText(std::uint32_t versionWord) {
   return text;
 }
 
-FirmwareSearchResult SelectFirmware(const std::string& directory, const TargetDevice& device,
-                                    FirmwareInfo& info) {
-  // Keeps "no image loaded after a failure" true even for a caller that did not unload.
-  UnloadFirmwareFile();
+std::string EntryVerdict::Text() const {
+  switch (kind) {
+    case Kind::NotLoadable:
+      return loadError ? loadError->Text() : "not loadable";
+    case Kind::TypeError:
+      return "no Kavori product id with a product code after it in the image";
+    case Kind::Valid:
+      return "valid image";
+    case Kind::Unsuitable:
+    case Kind::Suitable:
+      return compatibility.Text();
+  }
+  return {};
+}
 
-  const std::vector<std::string> entries = ImageEntries(directory);
-  if (entries.empty()) return FirmwareSearchResult::NoFile;
+JudgedEntry JudgeEntry(const std::string& directory, const std::string& name,
+                       const TargetDevice* device) {
+  JudgedEntry judged;
+  EntryVerdict& verdict = judged.verdict;
+  verdict.name = name;
+  const std::string path = directory + "/" + name;
+  if (path.size() + 1 > kPathCapacity) {
+    verdict.loadError = LoadError{};
+    verdict.loadError->check = LoadError::Check::PathTooLong;
+    return judged;
+  }
+  auto loaded = LoadFirmwareFile(path);
+  if (!loaded) {
+    verdict.loadError = loaded.error();
+    if (verdict.loadError->check != LoadError::Check::Open) verdict.size = verdict.loadError->size;
+    return judged;
+  }
+  FirmwareImage image = std::move(loaded).value();
+  verdict.size = image.Size();
+  if (image.Scan() != 0) {
+    verdict.kind = EntryVerdict::Kind::TypeError;
+    return judged;
+  }
+  verdict.productCode = image.ProductCode();
+  verdict.fileVersionWord = image.FileVersionWord();
+  if (device == nullptr) {
+    verdict.kind = EntryVerdict::Kind::Valid;
+    return judged;
+  }
+  verdict.compatibility = CheckCompatibility(image.ProductCode(), device->serialString.data());
+  if (!verdict.compatibility.Suitable()) {
+    verdict.kind = EntryVerdict::Kind::Unsuitable;
+    return judged;
+  }
+  verdict.kind = EntryVerdict::Kind::Suitable;
+  judged.image = std::move(image);
+  return judged;
+}
+
+FirmwareSearchResult SearchResultOf(const std::vector<EntryVerdict>& tried) {
+  for (const EntryVerdict& verdict : tried) {
+    if (verdict.kind == EntryVerdict::Kind::Suitable) return FirmwareSearchResult::Suitable;
+  }
+  if (tried.empty()) return FirmwareSearchResult::NoFile;
+  switch (tried.back().kind) {
+    case EntryVerdict::Kind::NotLoadable:
+      return FirmwareSearchResult::InvalidFile;
+    case EntryVerdict::Kind::TypeError:
+      return FirmwareSearchResult::TypeError;
+    case EntryVerdict::Kind::Valid:  // not matched, so never chosen
+    case EntryVerdict::Kind::Unsuitable:
+    case EntryVerdict::Kind::Suitable:
+      break;
+  }
+  return FirmwareSearchResult::TargetError;
+}
+
+FirmwareSelection SelectFirmware(const std::string& directory, const TargetDevice& device,
+                                 const platform::Pauses& pauses, std::stop_token stop,
+                                 const std::function<void(const EntryVerdict&)>& visit) {
+  FirmwareSelection selection;
+  const auto entries = ImageEntries(directory);
+  if (!entries) return selection;
 
   const char* serial = device.serialString.data();
-  FirmwareSearchResult failure = FirmwareSearchResult::InvalidFile;
-  for (std::size_t k = 0; k < entries.size(); ++k) {
-    if (k > 0) platform::Pause(1);
-    const std::string& name = entries[k];
-    const std::string path = directory + "/" + name;
-    if (path.size() + 1 > kPathCapacity || LoadFirmwareFile(path.c_str()) == -1) {
-      failure = FirmwareSearchResult::InvalidFile;
-      continue;
+  std::vector<EntryVerdict> tried;
+  for (const std::string& name : entries.value()) {
+    if (!tried.empty()) pauses.Pause(1);
+    if (stop.stop_requested()) {
+      selection.stopped = true;
+      break;
     }
-    if (ScanFirmwareImage() != 0) {
-      UnloadFirmwareFile();
-      failure = FirmwareSearchResult::TypeError;
-      continue;
-    }
-    if (CompatibilityValue(FirmwareImage.productCode, serial) != kSuitable) {
-      UnloadFirmwareFile();
-      failure = FirmwareSearchResult::TargetError;
-      continue;
-    }
+    JudgedEntry judged = JudgeEntry(directory, name, &device);
+    if (visit) visit(judged.verdict);
+    tried.push_back(std::move(judged.verdict));
+    if (!judged.image) continue;
+    selection.image = std::move(judged.image);
+    FirmwareInfo& info = selection.info;
     info.fileName = name;
-    info.fileVersion = VersionText(FirmwareImage.fileVersionWord);
+    info.fileVersion = VersionText(selection.image->FileVersionWord());
     info.deviceVersion = VersionText(device.versionWord);
     info.partNumber = TextUpToNul(serial, 10);
     const char serialNumber[14] = {serial[10], serial[11], serial[12], serial[13], '-',
                                    serial[14], serial[15], '-',        serial[16], serial[17],
                                    serial[18], serial[19], serial[20], serial[21]};
     info.serialNumber = TextUpToNul(serialNumber, sizeof serialNumber);
-    return FirmwareSearchResult::Suitable;
+    break;
   }
-  return failure;
+  selection.result = SearchResultOf(tried);
+  return selection;
 }
 
 }  // namespace kavori::firmware

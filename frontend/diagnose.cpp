@@ -4,11 +4,8 @@
 #include <sstream>
 
 #include "device/device_count.hpp"
-#include "device/device_link.hpp"
 #include "device/results.hpp"
-#include "firmware/firmware_image.hpp"
 #include "firmware/firmware_selection.hpp"
-#include "firmware/product_ids.hpp"
 #include "frontend/diagnostics.hpp"
 #include "frontend/text.hpp"
 
@@ -47,8 +44,14 @@ std::string FirmwareResultText(firmware::FirmwareSearchResult result) {
   return {};
 }
 
-void TestLock(DiagnoseReport& report) {
-  platform::InUseLock* lock = device::InstalledPlatform().lock;
+// Loaded and scanned: a Kavori image.
+bool IsValid(const firmware::EntryVerdict& file) {
+  return file.kind != firmware::EntryVerdict::Kind::NotLoadable &&
+         file.kind != firmware::EntryVerdict::Kind::TypeError;
+}
+
+void TestLock(const platform::Platform& services, DiagnoseReport& report) {
+  platform::InUseLock* lock = services.lock;
   if (lock == nullptr) return;
   switch (lock->Acquire()) {
     case platform::LockResult::Acquired:
@@ -65,9 +68,10 @@ void TestLock(DiagnoseReport& report) {
   }
 }
 
-void CountDevices(DiagnoseReport& report) {
+void CountDevices(const platform::Platform& services, DiagnoseReport& report) {
   std::uint32_t count = 0;
-  report.listReadable = device::CountConnectedDevices(&count, &report.instances) == device::kOk;
+  report.listReadable =
+      device::CountConnectedDevices(services, &count, &report.instances) == device::kOk;
   report.count = count;
 }
 
@@ -94,31 +98,35 @@ void Wrapped(std::ostringstream& out, const std::string& first, const std::strin
 
 }  // namespace
 
-DiagnoseReport Diagnose(const std::string& firmwareDirectory) {
+DiagnoseReport Diagnose(device::DeviceLink& link, const std::string& firmwareDirectory) {
   DiagnoseReport report;
   report.directory = firmwareDirectory;
-  report.nodes = device::InventoryKavoriNodes();
+  report.nodes = device::InventoryKavoriNodes(link);
   std::vector<platform::Diagnostic> causes;
   for (const device::NodeReport& node : report.nodes)
     causes.insert(causes.end(), node.causes.begin(), node.causes.end());
   if (std::optional<std::string> hint = PermissionHint(causes)) report.hints.push_back(*hint);
-  CountDevices(report);
-  TestLock(report);
+  CountDevices(link.Services(), report);
+  TestLock(link.Services(), report);
 
-  device::TakeDiagnostics();
-  report.searchResult = device::OpenDeviceLink();
-  device::TakeDiagnostics();
+  link.TakeDiagnostics();
+  report.searchResult = link.OpenDeviceLink();
+  link.TakeDiagnostics();
   std::optional<firmware::TargetDevice> target;
   if (report.searchResult == device::kOk) {
-    report.product = device::DeviceInfo.ProductString.data();
-    report.serial = device::DeviceInfo.SerialString.data();
-    report.loaderMode = firmware::IsLoaderModeId(device::DeviceInfo.ProductId);
+    const device::DeviceInfoRecord info = link.DeviceInfo();
+    report.product = info.ProductString.data();
+    report.serial = info.SerialString.data();
+    report.loaderMode = link.LoaderMode();
     target.emplace();
-    target->serialString = device::DeviceInfo.SerialString;
-    target->versionWord = device::DeviceInfo.VersionWord;
-    device::CloseDeviceLink();
+    target->serialString = info.SerialString;
+    target->versionWord = info.VersionWord;
+    link.CloseDeviceLink();
   }
-  report.files = firmware::ReportFirmwareFolder(firmwareDirectory, target);
+  // The search's own judgement of each entry, each file opened once.
+  firmware::FolderReport folder = firmware::ReportFirmwareFolder(firmwareDirectory, target);
+  report.files = std::move(folder.entries);
+  report.chosen = folder.chosen;
 
   if (report.count != 1) {
     report.verdict = report.count == 0 ? "the wizard stops at start: no Kavori is connected"
@@ -128,20 +136,13 @@ DiagnoseReport Diagnose(const std::string& firmwareDirectory) {
   } else if (report.searchResult != device::kOk) {
     report.verdict = "the device search stops: " + SearchText(report.searchResult);
     report.outcome = DiagnoseOutcome::DeviceSearch;
+  } else if (folder.result == firmware::FirmwareSearchResult::Suitable) {
+    report.verdict = "the wizard reaches its information page with " +
+                     report.files[*report.chosen].name;
+    report.outcome = DiagnoseOutcome::Ready;
   } else {
-    // The search itself decides, not a second reading of the rules from the list above: its
-    // verdict is the one the wizard would reach.
-    firmware::FirmwareInfo info;
-    const firmware::FirmwareSearchResult result =
-        firmware::SelectFirmware(firmwareDirectory, *target, info);
-    firmware::UnloadFirmwareFile();
-    if (result == firmware::FirmwareSearchResult::Suitable) {
-      report.verdict = "the wizard reaches its information page with " + info.fileName;
-      report.outcome = DiagnoseOutcome::Ready;
-    } else {
-      report.verdict = "the firmware search stops: " + FirmwareResultText(result);
-      report.outcome = DiagnoseOutcome::FirmwareSearch;
-    }
+    report.verdict = "the firmware search stops: " + FirmwareResultText(folder.result);
+    report.outcome = DiagnoseOutcome::FirmwareSearch;
   }
   return report;
 }
@@ -197,12 +198,15 @@ std::string DiagnoseText(const DiagnoseReport& report) {
   }
   Wrapped(out, "\nFirmware files in", TerminalText(report.directory) + ":", 2);
   if (report.files.empty()) out << "  none\n";
-  for (const firmware::FileReport& file : report.files) {
-    std::string head = (file.chosen ? "* " : "  ") + TerminalText(file.name);
+  for (std::size_t k = 0; k < report.files.size(); ++k) {
+    const firmware::EntryVerdict& file = report.files[k];
+    std::string head = (report.chosen == k ? "* " : "  ") + TerminalText(file.name);
     if (file.size) head += " (" + std::to_string(*file.size) + " bytes)";
     Wrapped(out, "", head, 4);
-    if (file.valid) Wrapped(out, "    code", file.productCode + ", version " + file.fileVersion, 6);
-    Wrapped(out, "    ", file.verdict, 6);
+    if (IsValid(file))
+      Wrapped(out, "    code",
+              file.productCode + ", version " + firmware::VersionText(file.fileVersionWord), 6);
+    Wrapped(out, "    ", file.Text(), 6);
   }
   for (const std::string& hint : report.hints) Wrapped(out, "\nNote:", TerminalText(hint), 2);
   Wrapped(out, "\nVerdict:", report.verdict, 2);
@@ -245,16 +249,18 @@ QJsonObject DiagnoseJson(const DiagnoseReport& report) {
     search.insert("mode", report.loaderMode ? "loader" : "normal");
   }
   QJsonArray files;
-  for (const firmware::FileReport& file : report.files) {
+  for (std::size_t k = 0; k < report.files.size(); ++k) {
+    const firmware::EntryVerdict& file = report.files[k];
     QJsonObject entry{{"name", DecodeText(file.name)},
-                      {"valid", file.valid},
-                      {"suitable", file.suitable},
-                      {"chosen", file.chosen},
-                      {"verdict", QString::fromStdString(file.verdict)}};
+                      {"valid", IsValid(file)},
+                      {"suitable", file.kind == firmware::EntryVerdict::Kind::Suitable},
+                      {"chosen", report.chosen == k},
+                      {"verdict", QString::fromStdString(file.Text())}};
     if (file.size) entry.insert("size", static_cast<qint64>(*file.size));
-    if (file.valid) {
+    if (IsValid(file)) {
       entry.insert("product_code", DecodeText(file.productCode));
-      entry.insert("file_version", QString::fromStdString(file.fileVersion));
+      entry.insert("file_version",
+                   QString::fromStdString(firmware::VersionText(file.fileVersionWord)));
     }
     files.append(entry);
   }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "device/device_inventory.hpp"
+#include "device/device_link.hpp"
 #include "firmware/firmware_report.hpp"
 #include "platform/in_use_lock.hpp"
 
@@ -38,7 +39,9 @@ struct DiagnoseReport {
   bool loaderMode = false;
   // The firmware folder, and the search's outcome on it.
   std::string directory;
-  std::vector<firmware::FileReport> files;
+  // Every "*.hex" entry as the search judges it, and the one it would load.
+  std::vector<firmware::EntryVerdict> files;
+  std::optional<std::size_t> chosen;
   // What the wizard would reach.
   std::string verdict;
   DiagnoseOutcome outcome = DiagnoseOutcome::DeviceCount;
@@ -46,8 +49,9 @@ struct DiagnoseReport {
   std::vector<std::string> hints;
 };
 
-// Gathers the report with the services installed now (a session must exist). UI thread.
-DiagnoseReport Diagnose(const std::string& firmwareDirectory);
+// Gathers the report through `link`'s services, leaving the link closed. Reads every firmware
+// file: not for the UI thread of a window.
+DiagnoseReport Diagnose(device::DeviceLink& link, const std::string& firmwareDirectory);
 
 // The report for a person, lines of at most 80 columns.
 std::string DiagnoseText(const DiagnoseReport& report);

@@ -3,10 +3,8 @@
 #include <QCryptographicHash>
 #include <QtGlobal>
 #include <filesystem>
-#include <stdexcept>
 #include <utility>
 
-#include "device/device_link.hpp"
 #include "platform/linux/host_platform.hpp"
 #include "sim/simulated_world.hpp"
 
@@ -43,17 +41,16 @@ Session::Session(wizard::WizardView& view, std::string firmwareDirectory,
     host_ = std::make_unique<platform::host::HostPlatform>(&diagnostics_);
     services = host_->Services();
   }
-  if (!device::UsePlatform(services))
-    throw std::runtime_error("the device services cannot be installed while a link is open");
-  wizard_ = std::make_unique<wizard::Wizard>(view, *poster_, std::move(firmwareDirectory));
+  link_ = std::make_unique<device::DeviceLink>(services);
+  wizard_ =
+      std::make_unique<wizard::Wizard>(view, *poster_, *link_, std::move(firmwareDirectory));
 }
 
 Session::~Session() {
   End();
   wizard_.reset();
+  link_.reset();
   poster_.reset();
-  // Nothing is open after the teardown, so the services can be taken back before they go.
-  device::UsePlatform(platform::Platform{});
 }
 
 void Session::End() {

@@ -2,7 +2,7 @@
 // own, or a simulated Kavori), the UI-thread poster and the wizard. Both front ends build one.
 //
 // Destruction keeps the one safe order: the wizard is torn down (workers joined, link closed,
-// image released), the poster stops, the services are uninstalled, and only then do they go.
+// image released) and goes, then the link, the poster, and only then the services.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "device/device_link.hpp"
 #include "frontend/ui_poster.hpp"
 #include "sim/sim_options.hpp"
 #include "wizard/wizard.hpp"
@@ -56,6 +57,8 @@ class Session {
   Session& operator=(const Session&) = delete;
 
   wizard::Wizard& Wizard() { return *wizard_; }
+  // The device link, for what looks at the device without the wizard (the diagnose report).
+  device::DeviceLink& Link() { return *link_; }
   // Tears the wizard down and stops the poster: nothing a worker posted runs after it. The
   // services stay until destruction. Idempotent. UI thread.
   void End();
@@ -71,6 +74,7 @@ class Session {
   std::unique_ptr<sim::SimulatedWorld> world_;
   std::unique_ptr<platform::host::HostPlatform> host_;
   std::unique_ptr<QtUiPoster> poster_;
+  std::unique_ptr<device::DeviceLink> link_;
   std::unique_ptr<wizard::Wizard> wizard_;
 };
 

@@ -1,5 +1,6 @@
 #include "frontend/ui_poster.hpp"
 
+#include <QTimer>
 #include <stdexcept>
 
 namespace kavori::frontend {
@@ -19,6 +20,19 @@ void QtUiPoster::Post(std::function<void()> task) {
   queue_.push_back(std::move(task));
   // Under the lock, so that no wake-up is still on its way once Stop() has returned.
   wake_->Signal();
+}
+
+void QtUiPoster::PostAfter(std::chrono::microseconds delay, std::function<void()> task) {
+  // Never early: the device is owed at least the whole pause.
+  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(delay);
+  // The notifier as context: the timer goes with the poster.
+  QTimer::singleShot(ms, Qt::PreciseTimer, notifier_.get(), [this, task = std::move(task)] {
+    {
+      std::lock_guard guard(mutex_);
+      if (stopped_) return;
+    }
+    task();
+  });
 }
 
 void QtUiPoster::Stop() {

@@ -26,6 +26,8 @@ class QtUiPoster final : public wizard::UiPoster {
 
   // Any thread. Tasks run on the UI thread in the order they were posted.
   void Post(std::function<void()> task) override;
+  // UI thread.
+  void PostAfter(std::chrono::microseconds delay, std::function<void()> task) override;
   // UI thread. Tasks still queued, or posted later, never run.
   void Stop();
 

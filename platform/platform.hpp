@@ -6,6 +6,7 @@
 #include "platform/diagnostics.hpp"
 #include "platform/hid.hpp"
 #include "platform/in_use_lock.hpp"
+#include "platform/pause.hpp"
 
 namespace kavori::platform {
 
@@ -15,6 +16,8 @@ struct Platform {
   DeviceInstanceList* instances = nullptr;
   // Where the services and the device link say why they passed something over; may be null.
   DiagnosticsLog* diagnostics = nullptr;
+  // The fixed pauses; the real ones unless a test shortens them.
+  Pauses pauses;
 };
 
 }  // namespace kavori::platform

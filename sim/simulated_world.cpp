@@ -475,7 +475,7 @@ SimulatedWorld::SimulatedWorld(SimOptions options)
 SimulatedWorld::~SimulatedWorld() { core_->Shutdown(); }
 
 platform::Platform SimulatedWorld::Services() {
-  return {hid_.get(), lock_.get(), instances_.get()};
+  return {hid_.get(), lock_.get(), instances_.get(), nullptr, platform::Pauses{}};
 }
 
 std::size_t SimulatedWorld::DeviceCount() const { return core_->DeviceCount(); }

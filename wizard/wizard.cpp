@@ -1,23 +1,18 @@
 #include "wizard/wizard.hpp"
 
+#include <system_error>
 #include <utility>
 
 #include "device/commands.hpp"
 #include "device/device_count.hpp"
-#include "device/device_link.hpp"
-#include "device/flags.hpp"
 #include "device/results.hpp"
-#include "firmware/firmware_image.hpp"
 #include "firmware/product_ids.hpp"
-#include "platform/pause.hpp"
 
 namespace kavori::wizard {
 
 namespace {
 
 constexpr unsigned kFinishWaitMs = 3000;
-
-std::string DeviceName() { return device::DeviceInfo.ProductString.data(); }
 
 // The first model, in either mode, comes back by replugging its USB cord alone; the others need
 // their power cord replugged too.
@@ -40,37 +35,44 @@ std::string InformationPage(const firmware::FirmwareInfo& info, bool loaderMode)
 
 }  // namespace
 
-Wizard::Wizard(WizardView& view, UiPoster& poster, std::string firmwareDirectory)
+Wizard::Wizard(WizardView& view, UiPoster& poster, device::DeviceLink& link,
+               std::string firmwareDirectory)
     : view_(view),
       poster_(poster),
+      link_(link),
       firmwareDirectory_(std::move(firmwareDirectory)),
+      run_(link),
+      watcher_(link, WatchingReconnect),
       self_(std::make_shared<Wizard*>(this)) {}
 
 Wizard::~Wizard() { Teardown(); }
 
 bool Wizard::Start() {
-  device::TakeDiagnostics();
+  link_.TakeDiagnostics();
   std::uint32_t count = 0;
-  device::CountConnectedDevices(&count);
+  device::CountConnectedDevices(link_.Services(), &count);
   if (count == 0) {
     view_.ShowStartupMessage("No Kavori Device found.\nPlease connect one, and then try again.");
-    view_.ShowDiagnostics(device::TakeDiagnostics());
+    view_.ShowDiagnostics(link_.TakeDiagnostics());
     return false;
   }
   if (count >= 2) {
     view_.ShowStartupMessage(
         "More then one Kavori Devices are connected.\nPlease make sure that only the Kavori that "
         "needs a firmware upgrade is connected.\nThen try again.");
-    view_.ShowDiagnostics(device::TakeDiagnostics());
+    view_.ShowDiagnostics(link_.TakeDiagnostics());
     return false;
   }
   step_ = static_cast<std::uint8_t>(Step::Welcome);
   EnterStep(step_);
-  device::ProgrammingActive = false;
+  run_.ClearProgrammingActive();
   return true;
 }
 
 void Wizard::EnterStep(unsigned step) {
+  // What an earlier entry left going no longer applies.
+  ++entryPass_;
+  entryInProgress_ = false;
   view_.StepEntered(step);
   view_.EnableFinish(false);
   view_.EnableBack(false);
@@ -107,38 +109,30 @@ void Wizard::OnBack() {
 }
 
 bool Wizard::OnFinish() {
-  if (step_ != static_cast<std::uint8_t>(Step::Finished) || device::ProgrammingFailed) {
+  if (step_ != static_cast<std::uint8_t>(Step::Finished) || run_.ProgrammingFailed()) {
     if (!view_.AskYesNo("Close and exit ?")) return false;
   }
-  device::WatchingReconnect = false;
+  WatchingReconnect = false;
   Status("Shutting down ...");
-  // Also wakes a watcher in its settle pause: its advance would reach a closed wizard anyway.
-  device::RequestReconnectWatcherStop();
-  device::WaitReconnectWatcher(kFinishWaitMs);
+  // Also wakes a watcher in its settle pause: its advance would reach a closed wizard anyway. A
+  // stopped watcher ends within one device search, so this bound is never reached in practice.
+  watcher_.RequestReconnectWatcherStop();
+  watcher_.WaitReconnectWatcher(kFinishWaitMs);
   return true;
 }
 
-std::uint16_t ReplyTimeoutMs() { return device::ReplyTimeoutMs; }
+bool Wizard::OnOK() { return !run_.ProgrammingActive(); }
 
-void SetReplyTimeoutMs(std::uint16_t ms) { device::ReplyTimeoutMs = ms; }
-
-bool Wizard::ProgrammingActive() { return device::ProgrammingActive; }
-
-bool Wizard::ProgrammingFailed() { return device::ProgrammingFailed; }
-
-bool Wizard::WaitingForDevice() { return device::WatchingReconnect; }
-
-bool Wizard::OnOK() { return !device::ProgrammingActive; }
-
-bool Wizard::OnCancel() { return !device::ProgrammingActive; }
+bool Wizard::OnCancel() { return !run_.ProgrammingActive(); }
 
 void Wizard::Teardown() {
   if (closed_) return;
   closed_ = true;
-  device::StopReconnectWatcher();
-  device::JoinProgrammingRun();
-  device::CloseDeviceLink();
-  firmware::UnloadFirmwareFile();
+  watcher_.StopReconnectWatcher();
+  StopFirmwareSearch();
+  run_.JoinProgrammingRun();
+  link_.CloseDeviceLink();
+  image_.reset();
 }
 
 void Wizard::PostToUi(std::function<void()> task) {
@@ -149,22 +143,20 @@ void Wizard::PostToUi(std::function<void()> task) {
   });
 }
 
-// The colour is taken here, on the run thread, right after the run has set or cleared the flag.
-void Wizard::RunStatus(const std::string& text) {
-  const bool failed = device::ProgrammingFailed;
+// The colour comes from the run, decided when it set or cleared the flag.
+void Wizard::RunStatus(const std::string& text, bool failed) {
   PostToUi([this, text, failed] { view_.SetStatus(text, failed, std::nullopt); });
 }
 
-void Wizard::RunProgress(int percent, const std::string& text) {
-  const bool failed = device::ProgrammingFailed;
+void Wizard::RunProgress(int percent, const std::string& text, bool failed) {
   PostToUi([this, text, failed, percent] { view_.SetStatus(text, failed, percent); });
 }
 
 void Wizard::Status(const std::string& text) {
-  view_.SetStatus(text, device::ProgrammingFailed, std::nullopt);
+  view_.SetStatus(text, run_.ProgrammingFailed(), std::nullopt);
 }
 
-void Wizard::Message(const std::string& text) { view_.SetMessage(text, device::ProgrammingFailed); }
+void Wizard::Message(const std::string& text) { view_.SetMessage(text, run_.ProgrammingFailed()); }
 
 // Both workers end by adding one to the step and entering it, as Next does.
 void Wizard::RunFinished() {
@@ -176,8 +168,8 @@ void Wizard::Reconnected() {
 }
 
 void Wizard::EnterWelcome() {
-  device::CloseDeviceLink();
-  device::ProgrammingActive = false;
+  link_.CloseDeviceLink();
+  run_.ClearProgrammingActive();
   Status("Welcome");
   view_.EnableNext(true);
   Message(
@@ -187,11 +179,11 @@ void Wizard::EnterWelcome() {
 }
 
 void Wizard::EnterDeviceSearch() {
-  device::CloseDeviceLink();
+  link_.CloseDeviceLink();
   Status("Searching a Kavori Device ...");
   // What an earlier search or the reconnect watcher's polls said is not about this search.
-  device::TakeDiagnostics();
-  const int r = device::OpenDeviceLink();
+  link_.TakeDiagnostics();
+  const int r = link_.OpenDeviceLink(WatchingReconnect);
   if (r != device::kOk) {
     view_.EnableBack(true);
     if (r == device::kDeviceInUse) {
@@ -205,23 +197,57 @@ void Wizard::EnterDeviceSearch() {
           "Kavori Device was NOT found.\n\nPlease Click 'Back' and follow the prompted "
           "instructions.\n\nTo continue, click 'Back'.");
     }
-    view_.ShowDiagnostics(device::TakeDiagnostics());
+    view_.ShowDiagnostics(link_.TakeDiagnostics());
     return;
   }
-  Message(DeviceName() +
+  const std::string deviceName = link_.DeviceInfo().ProductString.data();
+  Message(deviceName +
           " Device was found.\n\nPlease Click 'Next' and follow the prompted "
           "instructions.\n\nTo continue, click 'Next'.");
-  Status(DeviceName() + " Device was found.");
+  Status(deviceName + " Device was found.");
   view_.EnableNext(true);
 }
 
 void Wizard::EnterFirmwareSearch() {
-  using firmware::FirmwareSearchResult;
   Status("Searching a Kavori firmware file ...");
+  // No image stays loaded from an earlier pass, whatever this one finds.
+  image_.reset();
+  StopFirmwareSearch();
+  const device::DeviceInfoRecord device = link_.DeviceInfo();
   firmware::TargetDevice target;
-  target.serialString = device::DeviceInfo.SerialString;
-  target.versionWord = device::DeviceInfo.VersionWord;
-  switch (firmware::SelectFirmware(firmwareDirectory_, target, info_)) {
+  target.serialString = device.SerialString;
+  target.versionWord = device.VersionWord;
+  const unsigned pass = entryPass_;
+  entryInProgress_ = true;
+  // Off the UI thread: the search pauses 1 ms per entry and reads whole files, and a cancel must
+  // not wait behind it. The buttons stay disabled until its result is shown.
+  auto search = [this, target, pass, pauses = link_.Services().pauses](std::stop_token stop) {
+    auto selection = std::make_shared<firmware::FirmwareSelection>(
+        firmware::SelectFirmware(firmwareDirectory_, target, pauses, stop));
+    if (selection->stopped) return;
+    PostToUi([this, selection, pass] {
+      if (pass == entryPass_) FirmwareSearchDone(std::move(*selection));
+    });
+  };
+  try {
+    search_ = std::jthread(search);
+  } catch (const std::system_error&) {
+    search(std::stop_token());
+  }
+}
+
+void Wizard::StopFirmwareSearch() {
+  if (!search_.joinable()) return;
+  search_.request_stop();
+  search_.join();
+}
+
+void Wizard::FirmwareSearchDone(firmware::FirmwareSelection selection) {
+  using firmware::FirmwareSearchResult;
+  entryInProgress_ = false;
+  info_ = std::move(selection.info);
+  image_ = std::move(selection.image);
+  switch (selection.result) {
     case FirmwareSearchResult::NoFile:
       Status("Firmware file not found !");
       view_.EnableBack(true);
@@ -256,9 +282,9 @@ void Wizard::EnterFirmwareSearch() {
       return;
     case FirmwareSearchResult::Suitable:
       Status("Firmware file version and device version check");
-      Message(InformationPage(info_, device::LoaderMode));
+      Message(InformationPage(info_, link_.LoaderMode()));
       // A device already in its loader needs no preparation: the next Next programs it.
-      if (device::LoaderMode) step_ = static_cast<std::uint8_t>(Step::AwaitingProgramming);
+      if (link_.LoaderMode()) step_ = static_cast<std::uint8_t>(Step::AwaitingProgramming);
       view_.EnableFinish(true);
       view_.EnableNext(true);
       return;
@@ -268,19 +294,30 @@ void Wizard::EnterFirmwareSearch() {
 void Wizard::EnterPreparing() {
   Message("Preparing device for programming");
   Status("Preparing device ...");
-  if (device::SendPrepare() != device::kOk) {
+  if (device::SendPrepare(link_) != device::kOk) {
     // The device did not get the command, so it will not come back in its loader: keep the
     // error on screen instead of asking the user to replug.
     Message(
         "Error preparing device for programming.\n\nPlease contact Brimsel support and provide "
         "the following information:\n0x62 command failed.");
     view_.EnableFinish(true);
-    device::CloseDeviceLink();
+    link_.CloseDeviceLink();
     return;
   }
-  device::CloseDeviceLink();
-  platform::Pause(1500);
-  if (AsksForUsbCordOnly(device::DeviceInfo.ProductId)) {
+  link_.CloseDeviceLink();
+  // The device gets its pause as a timed continuation; the buttons stay disabled meanwhile.
+  const unsigned pass = entryPass_;
+  entryInProgress_ = true;
+  std::weak_ptr<Wizard*> weak = self_;
+  poster_.PostAfter(link_.Services().pauses.Duration(1500), [weak, pass] {
+    const std::shared_ptr<Wizard*> self = weak.lock();
+    if (self && !(*self)->closed_ && (*self)->entryPass_ == pass) (*self)->PreparingDone();
+  });
+}
+
+void Wizard::PreparingDone() {
+  entryInProgress_ = false;
+  if (AsksForUsbCordOnly(link_.DeviceInfo().ProductId)) {
     Message(
         "Preparing device for programming is done.\n\nPlease disconnect the USB cord.\n Wait 10 "
         "seconds, and then reconnect the USB cord.\nThen follow the 'Found new hardware' wizard "
@@ -295,8 +332,8 @@ void Wizard::EnterPreparing() {
   }
   Status("Preparing device done, waiting for reconnect ...");
   view_.EnableFinish(true);
-  device::WatchingReconnect = true;
-  device::StartReconnectWatcher(*this);
+  WatchingReconnect = true;
+  watcher_.StartReconnectWatcher(*this);
 }
 
 void Wizard::EnterReconnected() {
@@ -309,13 +346,17 @@ void Wizard::EnterReconnected() {
 }
 
 void Wizard::EnterProgramming() {
-  if (device::StartProgrammingRun(*this)) {
+  // Without a chosen image (no way through the pages leads here) nothing is sent: it fails like
+  // a run that cannot start.
+  const bool started = image_ && run_.StartProgrammingRun(*this, std::move(*image_));
+  image_.reset();
+  if (started) {
     Message(
         "Firmware programming is now Active.\n\nPlease DO NOT turn the computer off and\nDO NOT "
         "unplug the Kavori Device during firmware programming process.");
     return;
   }
-  device::ProgrammingFailed = true;
+  run_.SetProgrammingFailed();
   Message(
       "Error starting device programming.\n\nPlease contact Brimsel support and provide the "
       "following information:\nEgnition failed.");
@@ -324,7 +365,7 @@ void Wizard::EnterProgramming() {
 }
 
 void Wizard::EnterFinished() {
-  if (device::ProgrammingFailed) {
+  if (run_.ProgrammingFailed()) {
     Message(
         "Error programming device.\n\nPlease contact Brimsel support and provide the information "
         "listed below.");

@@ -7,10 +7,14 @@
 // post to the UI thread through the UiPoster, and nothing posted reaches a torn-down wizard.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <thread>
 
+#include "device/device_link.hpp"
 #include "device/programming_run.hpp"
 #include "device/reconnect_watcher.hpp"
 #include "firmware/firmware_selection.hpp"
@@ -34,15 +38,12 @@ enum class Step : std::uint8_t {
   Finished = 7,
 };
 
-// The time-out of every wait for a device reply, 1..32766 ms (30000 at start). Any thread; a new
-// value applies from the next wait on.
-std::uint16_t ReplyTimeoutMs();
-void SetReplyTimeoutMs(std::uint16_t ms);
-
 class Wizard : private device::RunObserver, private device::WatcherObserver {
  public:
-  // Firmware files are searched in `firmwareDirectory`.
-  Wizard(WizardView& view, UiPoster& poster, std::string firmwareDirectory);
+  // Firmware files are searched in `firmwareDirectory`. View, poster and link must outlive the
+  // wizard.
+  Wizard(WizardView& view, UiPoster& poster, device::DeviceLink& link,
+         std::string firmwareDirectory);
   ~Wizard() override;
   Wizard(const Wizard&) = delete;
   Wizard& operator=(const Wizard&) = delete;
@@ -59,22 +60,30 @@ class Wizard : private device::RunObserver, private device::WatcherObserver {
   // The dialog's OK and Cancel paths: true when the wizard may end now, false while programming.
   bool OnOK();
   bool OnCancel();
-  // Stops the workers, then closes the link and releases the image. Idempotent; also run by the
-  // destructor. After it, nothing a worker posted reaches the view.
+  // Stops the workers (a firmware search is abandoned at once), then closes the link and releases
+  // the image. Idempotent; also run by the destructor. After it, nothing a worker posted reaches
+  // the view.
   void Teardown();
 
   std::uint8_t WizardStep() const { return step_; }
   // The state a front end may ask for, from any thread.
   // A programming run executes: the dialog refuses to close.
-  static bool ProgrammingActive();
+  bool ProgrammingActive() const { return run_.ProgrammingActive(); }
   // The last programming run, or its start, failed.
-  static bool ProgrammingFailed();
+  bool ProgrammingFailed() const { return run_.ProgrammingFailed(); }
+  // The current step's entry action goes on: the firmware search runs, or the device has its
+  // pause after the prepare command. The page is complete once this is false. UI thread.
+  bool EntryInProgress() const { return entryInProgress_; }
   // Step 3 waits for the device to come back in its loader; cleared only by Finish.
-  static bool WaitingForDevice();
+  bool WaitingForDevice() const { return WatchingReconnect.load(); }
+  // The time-out of every wait for a device reply, 1..32766 ms (30000 at start); a new value
+  // applies from the next wait on, also during a run. Any thread.
+  std::uint16_t ReplyTimeoutMs() const { return link_.ReplyTimeoutMs(); }
+  void SetReplyTimeoutMs(std::uint16_t ms) { link_.SetReplyTimeoutMs(ms); }
 
  private:
-  void RunStatus(const std::string& text) override;
-  void RunProgress(int percent, const std::string& text) override;
+  void RunStatus(const std::string& text, bool failed) override;
+  void RunProgress(int percent, const std::string& text, bool failed) override;
   void RunFinished() override;
   void Reconnected() override;
   // Runs `task` on the UI thread unless the wizard has been torn down meanwhile.
@@ -86,16 +95,34 @@ class Wizard : private device::RunObserver, private device::WatcherObserver {
   void EnterWelcome();
   void EnterDeviceSearch();
   void EnterFirmwareSearch();
+  // The search's result, back on the UI thread.
+  void FirmwareSearchDone(firmware::FirmwareSelection selection);
+  void StopFirmwareSearch();
   void EnterPreparing();
+  // The rest of step 3, once the device has had its pause after the prepare command.
+  void PreparingDone();
   void EnterReconnected();
   void EnterProgramming();
   void EnterFinished();
 
   WizardView& view_;
   UiPoster& poster_;
+  device::DeviceLink& link_;
   std::string firmwareDirectory_;
   std::uint8_t step_ = 0;
+  // Set by step 3, cleared only by Finish: the watcher polls while it is set, and the device
+  // search refuses a device in normal mode meanwhile. Read by the watcher's thread.
+  std::atomic<bool> WatchingReconnect{false};
+  device::ProgrammingRun run_;
+  device::ReconnectWatcher watcher_;
   firmware::FirmwareInfo info_;
+  // The image the search chose, until the programming run takes it.
+  std::optional<firmware::FirmwareImage> image_;
+  // The firmware search's worker.
+  std::jthread search_;
+  // Counts step entries: a search result or a timed continuation applies only to its own entry.
+  unsigned entryPass_ = 0;
+  bool entryInProgress_ = false;
   bool closed_ = false;
   // Posted tasks hold a weak reference: a task that outlives the wizard object is dropped.
   std::shared_ptr<Wizard*> self_;

@@ -19,7 +19,7 @@ class HostPlatform {
   HostPlatform& operator=(const HostPlatform&) = delete;
 
   // Pointers into this object.
-  Platform Services() { return Platform{&hid_, &lock_, &instances_, diagnostics_}; }
+  Platform Services() { return Platform{&hid_, &lock_, &instances_, diagnostics_, Pauses{}}; }
 
  private:
   HidapiBackend hid_;
