@@ -41,7 +41,7 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const char* text,
 }  // namespace
 
 CFwToolDlg::CFwToolDlg(std::string commandLine, std::optional<sim::SimOptions> simulate,
-                       std::string firmwareDirectory)
+                       std::string firmwareDirectory, platform::Pauses pauses)
     : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       commandLine_(std::move(commandLine)) {
@@ -83,8 +83,8 @@ CFwToolDlg::CFwToolDlg(std::string commandLine, std::optional<sim::SimOptions> s
   auto* about = new QShortcut(QKeySequence(Qt::Key_F1), this);
   connect(about, &QShortcut::activated, this, [this] { OnSysCommand(kAboutCommand); });
 
-  session_ =
-      std::make_unique<frontend::Session>(*this, std::move(firmwareDirectory), std::move(simulate));
+  session_ = std::make_unique<frontend::Session>(*this, std::move(firmwareDirectory),
+                                                 std::move(simulate), pauses);
 }
 
 CFwToolDlg::~CFwToolDlg() { session_.reset(); }

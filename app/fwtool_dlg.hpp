@@ -32,10 +32,11 @@ class CFwToolDlg final : public QDialog, public wizard::WizardView {
 
  public:
   // `commandLine` goes to the About box. `simulate`: a simulated Kavori instead of the host's
-  // devices. Firmware files are searched in `firmwareDirectory`. std::runtime_error when the
-  // session cannot be set up.
+  // devices. Firmware files are searched in `firmwareDirectory`. `pauses`: the device's fixed
+  // pauses, real unless a test shortens them. std::runtime_error when the session cannot be set
+  // up.
   CFwToolDlg(std::string commandLine, std::optional<sim::SimOptions> simulate,
-             std::string firmwareDirectory);
+             std::string firmwareDirectory, platform::Pauses pauses = platform::Pauses{});
   ~CFwToolDlg() override;
 
   // OnInitDialog, then the modal loop unless OnInitDialog ended the dialog; the result.

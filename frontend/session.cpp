@@ -28,7 +28,7 @@ std::string CurrentDirectory() {
 }
 
 Session::Session(wizard::WizardView& view, std::string firmwareDirectory,
-                 std::optional<sim::SimOptions> simulate)
+                 std::optional<sim::SimOptions> simulate, platform::Pauses pauses)
     // First, so that a poster that cannot be made leaves no services installed behind it.
     : poster_(std::make_unique<QtUiPoster>()) {
   platform::Platform services;
@@ -41,6 +41,7 @@ Session::Session(wizard::WizardView& view, std::string firmwareDirectory,
     host_ = std::make_unique<platform::host::HostPlatform>(&diagnostics_);
     services = host_->Services();
   }
+  services.pauses = pauses;
   link_ = std::make_unique<device::DeviceLink>(services);
   wizard_ =
       std::make_unique<wizard::Wizard>(view, *poster_, *link_, std::move(firmwareDirectory));

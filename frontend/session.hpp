@@ -48,10 +48,11 @@ struct SimulatedDevice {
 class Session {
  public:
   // UI thread, with a QCoreApplication. The view must outlive the session. `simulate`: a
-  // simulated Kavori with these options instead of the host's devices. std::runtime_error when
+  // simulated Kavori with these options instead of the host's devices. `pauses`: the device's
+  // fixed pauses, real unless a test of the window shortens them. std::runtime_error when
   // the services cannot be installed or the poster cannot be made.
   Session(wizard::WizardView& view, std::string firmwareDirectory,
-          std::optional<sim::SimOptions> simulate);
+          std::optional<sim::SimOptions> simulate, platform::Pauses pauses = platform::Pauses{});
   ~Session();
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;

@@ -27,7 +27,6 @@
 #include "app/single_instance.hpp"
 #include "firmware/image_builder.hpp"
 #include "platform/pause.hpp"
-#include "support/device_state.hpp"
 #include "support/scratch_dir.hpp"
 #include "wizard/wizard.hpp"
 
@@ -67,29 +66,30 @@ class BoxAnswerer {
 class WindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    platform::SetPauseScaleForTests(0.01);
-    testing::ResetDeviceStateForTest();
     // A copy of our own: a loaded image is locked, and other tests may load theirs meanwhile.
     image_ = firmware::DemoImage().Build();
     ASSERT_TRUE(firmware::ImageBuilder().BytesAt(0, image_).WriteTo(firmware_.File("demo.hex")));
   }
 
-  void TearDown() override {
-    dialog_.reset();
-    EXPECT_TRUE(testing::RestoreDeviceState());
-  }
+  void TearDown() override { dialog_.reset(); }
 
-  CFwToolDlg& Open(const std::string& options, const std::string& commandLine = "") {
+  // The device's fixed pauses shrink a hundredfold unless `pauseScale` says otherwise.
+  CFwToolDlg& Open(const std::string& options, const std::string& commandLine = "",
+                   double pauseScale = 0.01, const std::string& folder = "") {
     std::string error;
     std::optional<sim::SimOptions> simulate = sim::ParseSimOptions(options, error);
     EXPECT_TRUE(simulate.has_value()) << error;
-    dialog_ = std::make_unique<CFwToolDlg>(commandLine, simulate, firmware_.Path());
+    dialog_.reset();
+    dialog_ = std::make_unique<CFwToolDlg>(commandLine, simulate,
+                                           folder.empty() ? firmware_.Path() : folder,
+                                           platform::Pauses(pauseScale));
     return *dialog_;
   }
 
   // Opens the window on the Welcome page.
-  CFwToolDlg& Show(const std::string& options) {
-    CFwToolDlg& dialog = Open(options);
+  CFwToolDlg& Show(const std::string& options, double pauseScale = 0.01,
+                   const std::string& folder = "") {
+    CFwToolDlg& dialog = Open(options, "", pauseScale, folder);
     EXPECT_TRUE(dialog.OnInitDialog());
     dialog.show();
     EXPECT_TRUE(QTest::qWaitForWindowExposed(&dialog));
@@ -113,7 +113,7 @@ class WindowTest : public ::testing::Test {
   void WalkToInformationPage() {
     Click("next");
     Click("next");
-    ASSERT_EQ(Status(), "Firmware file version and device version check")
+    ASSERT_TRUE(WaitForStatus("Firmware file version and device version check"))
         << Label("message").text().toStdString();
   }
 
@@ -245,25 +245,25 @@ TEST_F(WindowTest, CancelAndOkPathsAreRefusedOnlyWhileProgramming) {
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_EQ(dialog.result(), way.result);
     dialog_.reset();
-    ASSERT_TRUE(testing::RestoreDeviceState());
-    testing::ResetDeviceStateForTest();
   }
 }
 
-// Texts set before the UI thread pauses (the prepare step, Finish's wait, the firmware search)
-// must be painted before the pause, not after it.
-TEST_F(WindowTest, StatusIsPaintedBeforeControlReturnsToTheEventLoop) {
-  CFwToolDlg& dialog = Show("");
-  struct PaintCounter : QObject {
-    int paints = 0;
-    bool eventFilter(QObject*, QEvent* event) override {
-      if (event->type() == QEvent::Paint) ++paints;
-      return false;
-    }
-  } counter;
-  Label("status").installEventFilter(&counter);
-  dialog.SetStatus("Preparing device ...", false, std::nullopt);
-  EXPECT_GE(counter.paints, 1);
+// Escape while the firmware search goes through a crowded folder closes the window at once; the
+// search is abandoned and nothing is sent to the device.
+TEST_F(WindowTest, EscapeDuringTheFirmwareSearchClosesAtOnce) {
+  testing::ScratchDir crowded;
+  for (int k = 0; k < 3000; ++k)
+    ASSERT_TRUE(firmware::ImageBuilder().Magic().Size(64).WriteTo(
+        crowded.File("a" + std::to_string(10000 + k) + ".hex")));
+  // Real pauses: the search takes 3 s at least.
+  CFwToolDlg& dialog = Show("", 1.0, crowded.Path());
+  Click("next");
+  Click("next");
+  ASSERT_EQ(Status(), "Searching a Kavori firmware file ...");
+  QTest::keyClick(&dialog, Qt::Key_Escape);
+  EXPECT_FALSE(dialog.isVisible()) << "the window waited for the search";
+  EXPECT_EQ(dialog.result(), kIdCancel);
+  EXPECT_EQ(Status(), "Searching a Kavori firmware file ...") << "the search's result was shown";
 }
 
 TEST_F(WindowTest, SystemCommandsOfTheAboutRangeOpenTheAboutBox) {
@@ -327,10 +327,10 @@ TEST_F(WindowTest, DeviceComesBackWhileFinishAsks) {
   EXPECT_TRUE(WaitForStatus("Programming completed successfully.")) << Status().toStdString();
 }
 
+// The box writes the reply time-out of a wizard's session.
 class AboutBoxTest : public ::testing::Test {
  protected:
-  void SetUp() override { wizard::SetReplyTimeoutMs(30000); }
-  void TearDown() override { wizard::SetReplyTimeoutMs(30000); }
+  wizard::Wizard& Wizard() { return owner_.Session().Wizard(); }
 
   // Drags the thumb far beyond `towardsRight`'s end of the channel and lets go.
   static void DragThumb(QSlider& slider, bool towardsRight) {
@@ -349,12 +349,15 @@ class AboutBoxTest : public ::testing::Test {
     QTest::mouseMove(&slider, end);
     QTest::mouseRelease(&slider, Qt::LeftButton, {}, end);
   }
+
+  testing::ScratchDir folder_;
+  CFwToolDlg owner_{"", sim::SimOptions{}, folder_.Path()};
 };
 
 TEST_F(AboutBoxTest, OnlyTheExactServiceCodeShowsTheSlider) {
   for (const char* commandLine : {"4630275", "4630275 ", "x4630275", "", "463027"}) {
     SCOPED_TRACE(commandLine);
-    CAboutDlg about(commandLine, nullptr);
+    CAboutDlg about(commandLine, Wizard(), nullptr);
     about.OnInitDialog();
     const bool service = std::string(commandLine) == kServiceCode;
     EXPECT_EQ(about.Slider().isVisibleTo(&about), service);
@@ -367,7 +370,7 @@ TEST_F(AboutBoxTest, OnlyTheExactServiceCodeShowsTheSlider) {
 }
 
 TEST_F(AboutBoxTest, OnlyDraggingTheThumbSetsTheTimeout) {
-  CAboutDlg about(kServiceCode, nullptr);
+  CAboutDlg about(kServiceCode, Wizard(), nullptr);
   about.OnInitDialog();
   about.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&about));
@@ -377,22 +380,22 @@ TEST_F(AboutBoxTest, OnlyDraggingTheThumbSetsTheTimeout) {
     QTest::keyClick(&slider, key);
   }
   EXPECT_NE(slider.value(), 30000) << "the keys did not reach the slider";
-  EXPECT_EQ(wizard::ReplyTimeoutMs(), 30000) << "a key changed the time-out";
+  EXPECT_EQ(Wizard().ReplyTimeoutMs(), 30000) << "a key changed the time-out";
   EXPECT_EQ(about.TimeOutLabel().text(), "Time Out: 30000 ms");
 
   DragThumb(slider, false);
-  EXPECT_EQ(wizard::ReplyTimeoutMs(), 1);
+  EXPECT_EQ(Wizard().ReplyTimeoutMs(), 1);
   EXPECT_EQ(about.TimeOutLabel().text(), "Time Out: 1 ms");
   DragThumb(slider, true);
-  EXPECT_EQ(wizard::ReplyTimeoutMs(), 32766);
+  EXPECT_EQ(Wizard().ReplyTimeoutMs(), 32766);
   EXPECT_EQ(about.TimeOutLabel().text(), "Time Out: 32766 ms");
 
   // Another control's notification, or another code, changes nothing.
   about.OnHScroll(CAboutDlg::kThumbTrack, 500, &about);
   about.OnHScroll(1, 500, &slider);
-  EXPECT_EQ(wizard::ReplyTimeoutMs(), 32766);
+  EXPECT_EQ(Wizard().ReplyTimeoutMs(), 32766);
 
-  CAboutDlg reopened(kServiceCode, nullptr);
+  CAboutDlg reopened(kServiceCode, Wizard(), nullptr);
   reopened.OnInitDialog();
   EXPECT_EQ(reopened.Slider().value(), 32766) << "a fresh box starts from the value last set";
   EXPECT_EQ(reopened.TimeOutLabel().text(), "Time Out: 32766 ms");

@@ -23,6 +23,7 @@ struct Case {
   Policy policy;
   Move move;
   int exitCode;  // checked for PressFinish and Cancel
+  bool entryInProgress = false;
 };
 
 constexpr Policy kConfirmed{false, true, false};
@@ -38,6 +39,7 @@ TEST_P(Decisions, PressWhatTheUserWould) {
   situation.page = c.page;
   situation.watchingReconnect = c.watchingReconnect;
   situation.programmingFailed = c.programmingFailed;
+  situation.entryInProgress = c.entryInProgress;
   const Decision decision = Decide(situation, c.policy);
   EXPECT_EQ(decision.move, c.move);
   if (decision.move == Move::PressFinish || decision.move == Move::Cancel) {
@@ -67,6 +69,11 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"DryRunStopsAtInformation", FinishAndNext(2), false, false, kDryRun, Move::Cancel,
              kExitProgrammed},
         Case{"DryRunStillSearches", NextOnly(1), false, false, kDryRun, Move::PressNext, 0},
+        // The firmware search and the pause after prepare leave the page without buttons until
+        // they are done.
+        Case{"FirmwareSearchGoesOn", NoButton(2), false, false, kConfirmed, Move::Wait, 0, true},
+        Case{"PauseAfterPrepareGoesOn", NoButton(3), false, false, kConfirmed, Move::Wait, 0,
+             true},
         Case{"WaitingForReplug", FinishOnly(3), true, false, kConfirmed, Move::AwaitReconnect, 0},
         Case{"PrepareWriteFailed", FinishOnly(3), false, false, kConfirmed, Move::PressFinish,
              kExitFailed},

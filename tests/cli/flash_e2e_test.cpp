@@ -144,6 +144,27 @@ TEST_F(FlashE2e, TerminationWhileWaitingEndsThroughCancel) {
   }
 }
 
+// A signal during a long firmware search ends the tool at once, with or without --dry-run, and
+// the device never hears of it: the search runs off the UI thread, so the signal comes first.
+TEST_F(FlashE2e, TerminationDuringTheFirmwareSearchSendsNothing) {
+  for (int k = 0; k < 3000; ++k)
+    ASSERT_TRUE(kavori::firmware::ImageBuilder().Magic().Size(64).WriteTo(
+        firmwareDir.filePath(QStringLiteral("a%1.hex").arg(10000 + k)).toStdString()));
+  for (const bool dryRun : {false, true}) {
+    SCOPED_TRACE(dryRun ? "dry run" : "yes");
+    QStringList arguments{"--simulate", "--yes"};
+    if (dryRun) arguments << "--dry-run";
+    Start(arguments);
+    WaitForStatus("Searching a Kavori firmware file ...");
+    ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+    const FlashRun run = Finish();
+    EXPECT_EQ(run.exitCode, 130);
+    EXPECT_EQ(run.Presses().back(), "cancel");
+    EXPECT_EQ(run.Texts("status").back(), "Searching a Kavori firmware file ...");
+    EXPECT_EQ(run.Device()["mode"].toString(), "normal") << "the prepare command was sent";
+  }
+}
+
 TEST_F(FlashE2e, TerminationIsRefusedWhileProgramming) {
   // The latency stretches the download to seconds, so that the signals land in the middle of it.
   Start({"--simulate=pid=0x8105,latency-us=8000", "--yes"});

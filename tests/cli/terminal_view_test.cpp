@@ -6,18 +6,14 @@
 #include <QElapsedTimer>
 #include <sstream>
 
-#include "device/flags.hpp"
-
 namespace kavori::cli {
 namespace {
 
 class TerminalViewTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    device::ResetFlagsForTests();
     view.OnPageChange([this] { ++changes; });
   }
-  void TearDown() override { device::ResetFlagsForTests(); }
 
   std::ostringstream out;
   std::ostringstream err;

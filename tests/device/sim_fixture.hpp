@@ -1,5 +1,4 @@
-// A simulated Kavori installed into the device link for one test, and everything process-wide
-// put back afterwards.
+// A simulated Kavori and a fresh device link on it for one test; nothing outlives the test.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,9 +10,7 @@
 #include <thread>
 
 #include "device/device_link.hpp"
-#include "platform/pause.hpp"
 #include "sim/simulated_world.hpp"
-#include "support/device_state.hpp"
 #include "support/scratch_dir.hpp"
 
 namespace kavori::testing {
@@ -30,30 +27,35 @@ inline bool Eventually(const std::function<bool()>& condition,
   return true;
 }
 
+// The product's fixed pauses (1500, 2500, 500 ms) shrink a hundredfold in tests.
+inline constexpr double kTestPauseScale = 0.01;
+// Replies are waited for this long in tests, unless a test says otherwise.
+inline constexpr std::uint16_t kTestReplyTimeoutMs = 2000;
+
 class SimFixture : public ::testing::Test {
  protected:
-  void SetUp() override {
-    // The product's fixed pauses (1500, 2500, 500 ms) shrink a hundredfold in tests.
-    platform::SetPauseScaleForTests(0.01);
-    ResetDeviceStateForTest();
-  }
-
   void TearDown() override {
-    ASSERT_TRUE(RestoreDeviceState());
+    link_.reset();
     world_.reset();
   }
 
-  // Builds the simulated world from option text (the --simulate syntax) and installs it.
-  sim::SimulatedWorld& MakeWorld(const std::string& options = "") {
+  // Builds the simulated world from option text (the --simulate syntax) and a link on it.
+  sim::SimulatedWorld& MakeWorld(const std::string& options = "",
+                                 double pauseScale = kTestPauseScale) {
     std::string error;
     const auto parsed = sim::ParseSimOptions(options, error);
     EXPECT_TRUE(parsed.has_value()) << options << ": " << error;
+    link_.reset();
     world_ = std::make_unique<sim::SimulatedWorld>(parsed.value_or(sim::SimOptions{}));
-    platform::Platform services = world_->Services();
-    services.diagnostics = &diagnostics_;
-    EXPECT_TRUE(device::UsePlatform(services));
+    services_ = world_->Services();
+    services_.diagnostics = &diagnostics_;
+    services_.pauses = platform::Pauses(pauseScale);
+    link_ = std::make_unique<device::DeviceLink>(services_);
+    link_->SetReplyTimeoutMs(kTestReplyTimeoutMs);
     return *world_;
   }
+
+  device::DeviceLink& Link() { return *link_; }
 
   sim::DeviceSnapshot Device(std::size_t index = 0) const {
     auto snapshot = world_->Snapshot(index);
@@ -63,6 +65,8 @@ class SimFixture : public ::testing::Test {
 
   platform::DiagnosticsLog diagnostics_;
   std::unique_ptr<sim::SimulatedWorld> world_;
+  platform::Platform services_;
+  std::unique_ptr<device::DeviceLink> link_;
 };
 
 }  // namespace kavori::testing

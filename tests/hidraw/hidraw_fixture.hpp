@@ -14,7 +14,6 @@
 #include "platform/linux/hidapi_backend.hpp"
 #include "platform/linux/socket_lock.hpp"
 #include "platform/linux/udev_instances.hpp"
-#include "support/device_state.hpp"
 
 namespace kavori::testing {
 
@@ -46,20 +45,24 @@ class HostPlatformFixture : public HidrawFixture {
   void SetUp() override {
     HidrawFixture::SetUp();
     if (IsSkipped()) return;
-    ResetDeviceStateForTest();
-    ASSERT_TRUE(device::UsePlatform({&hid_, &lock_, &instances_}));
+    link_ = std::make_unique<device::DeviceLink>(
+        platform::Platform{&hid_, &lock_, &instances_, nullptr, platform::Pauses{}});
+    link_->SetReplyTimeoutMs(2000);
   }
 
   void TearDown() override {
-    EXPECT_TRUE(RestoreDeviceState());
+    link_.reset();
     HidrawFixture::TearDown();
   }
+
+  device::DeviceLink& Link() { return *link_; }
 
   static std::string LockName() { return "kavori-hidraw-test-" + std::to_string(::getpid()); }
 
   platform::host::HidapiBackend hid_;
   platform::host::AbstractSocketLock lock_{LockName()};
   platform::host::UdevDeviceInstanceList instances_;
+  std::unique_ptr<device::DeviceLink> link_;
 };
 
 }  // namespace kavori::testing

@@ -2,6 +2,7 @@
 // on its own thread, which plays the UI thread.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -9,6 +10,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "wizard/ui_poster.hpp"
@@ -75,50 +77,87 @@ class RecordingView : public wizard::WizardView {
   void Add(std::string line) { calls.push_back(std::move(line)); }
 };
 
+// Posted tasks, and timed ones once their time has come, run when the test pumps them.
 class QueuePoster : public wizard::UiPoster {
+  using Clock = std::chrono::steady_clock;
+
  public:
-  void Post(std::function<void()> task) override {
-    std::lock_guard guard(mutex_);
-    tasks_.push_back(std::move(task));
-    posted_.notify_all();
+  void Post(std::function<void()> task) override { Add(Clock::now(), std::move(task)); }
+  void PostAfter(std::chrono::microseconds delay, std::function<void()> task) override {
+    Add(Clock::now() + delay, std::move(task));
   }
 
-  // Runs posted tasks on the calling thread until `done` holds; false when it did not within
+  // Runs due tasks on the calling thread until `done` holds (looked at between tasks and at least
+  // every millisecond); false when it did not within
   // `limit` (a test failure, never a hang).
   bool PumpUntil(const std::function<bool()>& done,
                  std::chrono::milliseconds limit = std::chrono::seconds(20)) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
+    const auto deadline = Clock::now() + limit;
     while (!done()) {
       std::function<void()> task;
       {
         std::unique_lock lock(mutex_);
-        if (!posted_.wait_until(lock, deadline, [this] { return !tasks_.empty(); })) return false;
-        task = std::move(tasks_.front());
-        tasks_.pop_front();
+        const auto due = NextDueLocked();
+        if (due != tasks_.end()) {
+          task = std::move(due->second);
+          tasks_.erase(due);
+        } else {
+          if (Clock::now() >= deadline) return false;
+          // A short bound: `done` may come true through a worker without any post.
+          auto wake = std::min(deadline, Clock::now() + std::chrono::milliseconds(1));
+          if (!tasks_.empty()) wake = std::min(wake, EarliestLocked());
+          posted_.wait_until(lock, wake);
+        }
       }
-      task();
+      if (task) task();
     }
     return true;
   }
 
-  // Runs whatever is queued now.
+  // Runs whatever is due now.
   void Drain() {
     for (;;) {
       std::function<void()> task;
       {
         std::lock_guard guard(mutex_);
-        if (tasks_.empty()) return;
-        task = std::move(tasks_.front());
-        tasks_.pop_front();
+        const auto due = NextDueLocked();
+        if (due == tasks_.end()) return;
+        task = std::move(due->second);
+        tasks_.erase(due);
       }
       task();
     }
   }
 
+  // Tasks queued, due or not.
+  std::size_t Pending() {
+    std::lock_guard guard(mutex_);
+    return tasks_.size();
+  }
+
  private:
+  using Task = std::pair<Clock::time_point, std::function<void()>>;
+
+  void Add(Clock::time_point due, std::function<void()> task) {
+    std::lock_guard guard(mutex_);
+    tasks_.emplace_back(due, std::move(task));
+    posted_.notify_all();
+  }
+  // The first task in posting order whose time has come.
+  std::deque<Task>::iterator NextDueLocked() {
+    const auto now = Clock::now();
+    return std::find_if(tasks_.begin(), tasks_.end(),
+                        [now](const Task& t) { return t.first <= now; });
+  }
+  Clock::time_point EarliestLocked() const {
+    return std::min_element(tasks_.begin(), tasks_.end(),
+                            [](const Task& a, const Task& b) { return a.first < b.first; })
+        ->first;
+  }
+
   std::mutex mutex_;
   std::condition_variable posted_;
-  std::deque<std::function<void()>> tasks_;
+  std::deque<Task> tasks_;
 };
 
 }  // namespace kavori::testing

@@ -8,9 +8,9 @@
 #include <thread>
 #include <vector>
 
-#include "device/flags.hpp"
 #include "device/sim_fixture.hpp"
 #include "firmware/image_builder.hpp"
+#include "platform/file.hpp"
 #include "wizard/recording_view.hpp"
 
 namespace kavori::wizard {
@@ -50,19 +50,31 @@ class WizardTest : public testing::SimFixture {
     SimFixture::TearDown();
   }
 
-  Wizard& Begin(const std::string& options, std::string directory = "") {
-    MakeWorld(options);
-    wizard_ = std::make_unique<Wizard>(view_, poster_, directory.empty() ? dir_.Path() : directory);
+  Wizard& Begin(const std::string& options, std::string directory = "",
+               double pauseScale = testing::kTestPauseScale) {
+    wizard_.reset();
+    MakeWorld(options, pauseScale);
+    wizard_ = std::make_unique<Wizard>(view_, poster_, Link(),
+                                       directory.empty() ? dir_.Path() : directory);
     return *wizard_;
   }
 
+  // Runs what the step's entry left going (the firmware search, the pause after prepare) until
+  // the page is complete.
+  void Settle() {
+    ASSERT_TRUE(poster_.PumpUntil([&] { return !wizard_->EntryInProgress(); }))
+        << "the step's entry never completed";
+  }
+
   // Starts and walks Next up to the information page.
-  void WalkToInformationPage(const std::string& options) {
-    Begin(options);
+  void WalkToInformationPage(const std::string& options,
+                             double pauseScale = testing::kTestPauseScale) {
+    Begin(options, "", pauseScale);
     ASSERT_TRUE(wizard_->Start());
     wizard_->OnNext();
     ASSERT_TRUE(view_.next) << view_.message;
     wizard_->OnNext();
+    Settle();
     ASSERT_EQ(view_.status, "Firmware file version and device version check") << view_.message;
   }
 
@@ -101,19 +113,16 @@ TEST_F(WizardTest, StartRefusesUnlessExactlyOneDeviceIsListed) {
     EXPECT_FALSE(wizard_->Start());
     EXPECT_EQ(view_.Take(), Calls{std::string("box ") + c.box});
     EXPECT_FALSE(view_.diagnostics.empty()) << "the refusal came without a cause";
-    wizard_.reset();
-    ASSERT_TRUE(device::UsePlatform({}));
   }
 }
 
 TEST_F(WizardTest, StartShowsTheWelcomePage) {
   Begin("");
-  device::ProgrammingActive = true;
   ASSERT_TRUE(wizard_->Start());
   EXPECT_EQ(view_.Take(), (Calls{"enter 0", "-finish", "-back", "-next", "status Welcome", "+next",
                                  std::string("message ") + kWelcome}));
   EXPECT_EQ(wizard_->WizardStep(), 0);
-  EXPECT_FALSE(device::ProgrammingActive);
+  EXPECT_FALSE(wizard_->ProgrammingActive());
 }
 
 TEST_F(WizardTest, NormalModeDeviceIsProgrammedEndToEnd) {
@@ -129,6 +138,8 @@ TEST_F(WizardTest, NormalModeDeviceIsProgrammedEndToEnd) {
                    "status Kavori Sable Device was found.", "+next"}));
 
   wizard_->OnNext();
+  EXPECT_TRUE(wizard_->EntryInProgress()) << "the search ran on the UI thread";
+  Settle();
   EXPECT_EQ(
       view_.Take(),
       (Calls{"enter 2", "-finish", "-back", "-next", "status Searching a Kavori firmware file ...",
@@ -140,23 +151,25 @@ TEST_F(WizardTest, NormalModeDeviceIsProgrammedEndToEnd) {
   EXPECT_EQ(wizard_->WizardStep(), 2);
 
   wizard_->OnNext();
+  EXPECT_TRUE(wizard_->EntryInProgress()) << "the pause after prepare ran on the UI thread";
+  Settle();
   EXPECT_EQ(
       view_.Take(),
       (Calls{"enter 3", "-finish", "-back", "-next", "message Preparing device for programming",
              "status Preparing device ...", std::string("message ") + kUsbCordOnly,
              "status Preparing device done, waiting for reconnect ...", "+finish"}));
-  EXPECT_TRUE(device::WatchingReconnect);
+  EXPECT_TRUE(wizard_->WaitingForDevice());
 
   ASSERT_TRUE(PumpUntilStep(5)) << "the watcher never reported the device back";
   EXPECT_EQ(view_.Take(),
             (Calls{"enter 4", "-finish", "-back", "-next", "beep", "front",
                    "message Kavori device is now reconnected.\n\nTo continue, click 'Next'.",
                    "status Device is reconnected.", "+next"}));
-  EXPECT_TRUE(device::WatchingReconnect) << "only Finish clears the flag";
-  EXPECT_TRUE(device::IsDeviceLinkOpen());
+  EXPECT_TRUE(wizard_->WaitingForDevice()) << "only Finish clears the flag";
+  EXPECT_TRUE(Link().IsDeviceLinkOpen());
 
   wizard_->OnNext();
-  EXPECT_TRUE(device::ProgrammingActive);
+  EXPECT_TRUE(wizard_->ProgrammingActive());
   EXPECT_FALSE(wizard_->OnCancel()) << "the dialog could end during programming";
   ASSERT_TRUE(PumpUntilStep(7));
   const Calls calls = view_.Take();
@@ -173,7 +186,7 @@ TEST_F(WizardTest, NormalModeDeviceIsProgrammedEndToEnd) {
                    "'Finish'.",
                    "+finish"}));
   EXPECT_TRUE(view_.finish);
-  EXPECT_FALSE(device::ProgrammingFailed);
+  EXPECT_FALSE(wizard_->ProgrammingFailed());
   EXPECT_EQ(Device().flash, image_);
   EXPECT_EQ(Device().release, firmware::kDemoBcdDevice) << "did not restart with the new release";
 
@@ -281,20 +294,23 @@ TEST_F(WizardTest, FirmwareSearchFailuresShowTheirPageAndButtonsInOrder) {
     wizard_->OnNext();
     view_.Take();
     wizard_->OnNext();
+    Settle();
     const Calls calls = view_.Take();
     ASSERT_GE(calls.size(), 5 + c.tail.size());
     EXPECT_EQ(calls[4], "status Searching a Kavori firmware file ...");
     EXPECT_EQ(Calls(calls.begin() + 5, calls.end()), c.tail);
-    EXPECT_EQ(firmware::FirmwareImage.bytes, nullptr) << "a failed search left an image loaded";
+    if (!c.file.empty()) {
+      EXPECT_TRUE(platform::ExclusiveFile::Open(dir.File("fw.hex")))
+          << "a failed search left the image loaded and locked";
+    }
     wizard_->Teardown();
-    wizard_.reset();
-    ASSERT_TRUE(device::UsePlatform({}));
   }
 }
 
 TEST_F(WizardTest, NonUsbOnlyProductsAskForThePowerCordToo) {
   WalkToInformationPage("pid=0x000A,replug=never");
   wizard_->OnNext();
+  Settle();
   EXPECT_EQ(view_.message, kUsbAndPowerCord);
 }
 
@@ -309,24 +325,25 @@ TEST_F(WizardTest, FailedPrepareWriteKeepsItsErrorAndStartsNoWatcher) {
                    "message Error preparing device for programming.\n\nPlease contact Brimsel "
                    "support and provide the following information:\n0x62 command failed.",
                    "+finish"}));
-  EXPECT_FALSE(device::WatchingReconnect);
-  EXPECT_FALSE(device::IsDeviceLinkOpen());
+  EXPECT_FALSE(wizard_->EntryInProgress());
+  EXPECT_FALSE(wizard_->WaitingForDevice());
+  EXPECT_FALSE(Link().IsDeviceLinkOpen());
 }
 
 TEST_F(WizardTest, FinishWhileWaitingForReconnectStopsTheWatcher) {
   WalkToInformationPage("replug-into=normal,replug=10");
   wizard_->OnNext();
+  Settle();
   view_.Take();
   view_.answer = false;
   EXPECT_FALSE(wizard_->OnFinish());
   EXPECT_EQ(view_.Take(), Calls{"ask Close and exit ?"});
-  EXPECT_TRUE(device::WatchingReconnect) << "No changed the state";
+  EXPECT_TRUE(wizard_->WaitingForDevice()) << "No changed the state";
 
   view_.answer = true;
   EXPECT_TRUE(wizard_->OnFinish());
   EXPECT_EQ(view_.Take(), (Calls{"ask Close and exit ?", "status Shutting down ..."}));
-  EXPECT_FALSE(device::WatchingReconnect);
-  EXPECT_TRUE(device::WaitReconnectWatcher(0)) << "the watcher still runs after Finish";
+  EXPECT_FALSE(wizard_->WaitingForDevice());
   wizard_->Teardown();
   poster_.Drain();
   EXPECT_TRUE(view_.Take().empty());
@@ -336,20 +353,19 @@ TEST_F(WizardTest, FinishWhileWaitingForReconnectStopsTheWatcher) {
 // The cancel path (Escape, close box) while the device is already back: the watcher's advance
 // must never reach the closed wizard and the link must end closed.
 TEST_F(WizardTest, TeardownDuringTheSettlePauseDropsTheWatchersAdvance) {
-  platform::SetPauseScaleForTests(0.2);  // a 500 ms settle pause to tear down in
-  WalkToInformationPage("pid=0x8105");
+  WalkToInformationPage("pid=0x8105", 0.2);  // a 500 ms settle pause to tear down in
   // A loader-mode device is already back: enter the preparation step directly, and tear down
   // once the watcher has found it.
   const unsigned opensBefore = Device().opens;
   wizard_->EnterStep(3);
-  ASSERT_TRUE(testing::Eventually([&] { return Device().opens >= opensBefore + 2; }))
+  ASSERT_TRUE(poster_.PumpUntil([&] { return Device().opens >= opensBefore + 2; }))
       << "the watcher never found the device";
   EXPECT_TRUE(wizard_->OnCancel());
   wizard_->Teardown();
   poster_.Drain();
   const Calls calls = view_.Take();
   EXPECT_EQ(std::count(calls.begin(), calls.end(), "enter 4"), 0);
-  EXPECT_FALSE(device::IsDeviceLinkOpen());
+  EXPECT_FALSE(Link().IsDeviceLinkOpen());
   EXPECT_FALSE(world_->LockHeld());
 }
 
@@ -363,10 +379,49 @@ TEST_F(WizardTest, FailedRunEndsOnTheErrorPageAndFinishAsks) {
   EXPECT_EQ(view_.status, "Verify failed !");
   EXPECT_TRUE(view_.statusFailed) << "the failure text must travel with the red colour";
   EXPECT_EQ(view_.lastPercent, 100);
-  EXPECT_TRUE(Wizard::ProgrammingFailed());
+  EXPECT_TRUE(wizard_->ProgrammingFailed());
   view_.Take();
   EXPECT_TRUE(wizard_->OnFinish());
   EXPECT_EQ(view_.Take().front(), "ask Close and exit ?");
+}
+
+// A cancel while the firmware search or the pause after prepare goes on acts at once: the
+// result never reaches the page and nothing more is sent to the device.
+TEST_F(WizardTest, TeardownDuringAnEntryInProgressDropsItsContinuation) {
+  testing::ScratchDir crowded;
+  for (int k = 0; k < 200; ++k)
+    ASSERT_TRUE(firmware::ImageBuilder().Magic().Size(64).WriteTo(
+        crowded.File("a" + std::to_string(1000 + k) + ".hex")));
+  ASSERT_TRUE(firmware::ImageBuilder().BytesAt(0, image_).WriteTo(crowded.File("z.hex")));
+  const struct {
+    const char* name;
+    unsigned step;  // entered with Next from the step before
+  } cases[] = {{"firmware search", 2}, {"pause after prepare", 3}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    // Real pauses: the search takes 200 ms at least, the pause 1.5 s.
+    Begin("", crowded.Path(), 1.0);
+    ASSERT_TRUE(wizard_->Start());
+    wizard_->OnNext();
+    if (c.step == 3) {
+      wizard_->OnNext();
+      Settle();
+    }
+    const std::size_t reportsBefore = Device().reports.size();
+    view_.Take();
+    wizard_->OnNext();
+    ASSERT_TRUE(wizard_->EntryInProgress());
+    EXPECT_FALSE(view_.next || view_.back || view_.finish) << "a button was enabled meanwhile";
+    EXPECT_TRUE(wizard_->OnCancel());
+    wizard_->Teardown();
+    poster_.PumpUntil([] { return false; }, std::chrono::milliseconds(50));
+    // The prologue and the first texts; nothing of what the entry would have shown after.
+    EXPECT_EQ(view_.Take().size(), c.step == 3 ? 6u : 5u) << "the entry went on after it";
+    const std::size_t sentAfter = Device().reports.size() - reportsBefore;
+    EXPECT_EQ(sentAfter, c.step == 3 ? 1u : 0u) << "only the prepare command may be sent";
+    EXPECT_FALSE(world_->LockHeld());
+    EXPECT_TRUE(platform::ExclusiveFile::Open(crowded.File("z.hex"))) << "the image stayed locked";
+  }
 }
 
 TEST_F(WizardTest, StepsAbove7OnlyDisableTheButtons) {
