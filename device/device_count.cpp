@@ -13,7 +13,8 @@ constexpr int kNoCountPointer = -2;
 constexpr int kListUnreadable = -3;
 
 void Note(const platform::Platform& services, std::string text) {
-  if (services.diagnostics != nullptr) services.diagnostics->Add({std::move(text), false, std::nullopt});
+  if (services.diagnostics != nullptr)
+    services.diagnostics->Add({std::move(text), false, std::nullopt});
 }
 }  // namespace
 
@@ -41,11 +42,12 @@ int CountConnectedDevices(const platform::Platform& services, std::uint32_t* cou
   }
   if (matched.empty()) {
     Note(services, "no device of vendor 0x0BEF among the " + std::to_string(entries->size()) +
-         " USB HID devices listed");
+                       " USB HID devices listed");
   } else if (matched.size() > 1) {
     std::string listed;
     for (const std::string& entry : matched) listed += (listed.empty() ? "" : ", ") + entry;
-    Note(services, std::to_string(matched.size()) + " devices of vendor 0x0BEF are listed: " + listed);
+    Note(services,
+         std::to_string(matched.size()) + " devices of vendor 0x0BEF are listed: " + listed);
   }
   *count = static_cast<std::uint32_t>(matched.size());
   if (counted != nullptr) *counted = std::move(matched);

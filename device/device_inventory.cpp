@@ -30,20 +30,21 @@ bool AboutTheVendor(const std::vector<platform::Diagnostic>& causes) {
 
 std::vector<NodeReport> InventoryKavoriNodes(DeviceLink& link) {
   std::vector<NodeReport> nodes;
-  platform::HidBackend* hid = link.Services().hid;
-  if (hid == nullptr) return nodes;
   link.TakeDiagnostics();
-  for (const std::string& path : hid->EnumerateInterfaces()) {
+  VisitInterfaces(link.Services(), [&](InterfaceSeen& seen) {
     NodeReport node;
-    node.path = path;
-    const std::unique_ptr<platform::HidHandle> handle = hid->Open(path);
-    platform::HidAttributes attributes;
-    if (!handle || !handle->GetAttributes(attributes)) {
+    node.path = seen.path;
+    if (!seen.attributes) {
       node.causes = link.TakeDiagnostics();
-      if (!handle && AboutTheVendor(node.causes)) nodes.push_back(std::move(node));
-      continue;
+      if (!seen.handle && AboutTheVendor(node.causes)) nodes.push_back(std::move(node));
+      return true;
     }
-    if (attributes.vendorId != firmware::kVendorId) continue;
+    const platform::HidAttributes& attributes = *seen.attributes;
+    if (attributes.vendorId != firmware::kVendorId) {
+      link.TakeDiagnostics();
+      return true;
+    }
+    platform::HidHandle& handle = *seen.handle;
     node.opened = true;
     node.vendorId = attributes.vendorId;
     node.productId = attributes.productId;
@@ -52,19 +53,20 @@ std::vector<NodeReport> InventoryKavoriNodes(DeviceLink& link) {
                 : firmware::IsLoaderModeId(attributes.productId) ? "loader"
                                                                  : "unknown id";
     node.product = HidString([&](std::uint8_t* field, std::size_t length) {
-      return handle->GetProductString(field, length);
+      return handle.GetProductString(field, length);
     });
     node.serial = HidString([&](std::uint8_t* field, std::size_t length) {
-      return handle->GetSerialNumberString(field, length);
+      return handle.GetSerialNumberString(field, length);
     });
     platform::HidReportLengths lengths;
-    if (handle->GetReportLengths(lengths)) {
+    if (handle.GetReportLengths(lengths)) {
       node.inputLength = lengths.input;
       node.outputLength = lengths.output;
     }
     node.causes = link.TakeDiagnostics();
     nodes.push_back(std::move(node));
-  }
+    return true;
+  });
   return nodes;
 }
 

@@ -62,22 +62,32 @@ void DeviceLink::ReleaseLinkLocked() {
   }
 }
 
+void VisitInterfaces(const platform::Platform& services,
+                     const std::function<bool(InterfaceSeen&)>& visit) {
+  if (services.hid == nullptr) return;
+  for (const std::string& path : services.hid->EnumerateInterfaces()) {
+    InterfaceSeen seen{path, services.hid->Open(path), std::nullopt};
+    platform::HidAttributes attributes;
+    if (seen.handle && seen.handle->GetAttributes(attributes)) {
+      seen.attributes = attributes;
+    } else if (seen.handle && services.diagnostics != nullptr) {
+      services.diagnostics->Add({path + ": its USB ids cannot be read", false, std::nullopt});
+    }
+    if (!visit(seen)) return;
+  }
+}
+
 // With the lock just taken: 0 (accepted and opened), -20, or -22.
 int DeviceLink::FindDevice(bool watchingReconnect) {
-  platform::HidBackend& hid = *services_.hid;
-  for (const std::string& path : hid.EnumerateInterfaces()) {
-    std::unique_ptr<platform::HidHandle> handle = hid.Open(path);
-    platform::HidAttributes attributes;
-    // The backend has said why it could not open the node.
-    if (!handle) continue;
-    if (!handle->GetAttributes(attributes)) {
-      Note(path, "its USB ids cannot be read", std::nullopt);
-      continue;
-    }
+  int result = kNoDevice;
+  VisitInterfaces(services_, [&](InterfaceSeen& seen) {
+    if (!seen.attributes) return true;
+    const platform::HidAttributes& attributes = *seen.attributes;
+    const std::string& path = seen.path;
     const std::uint16_t id = attributes.productId;
     if (attributes.vendorId != kVendorId || !(IsNormalModeId(id) || IsLoaderModeId(id))) {
       Note(path, IdsText(attributes) + " is not a Kavori", attributes.vendorId);
-      continue;
+      return true;
     }
 
     const std::uint32_t versionWord =
@@ -88,36 +98,39 @@ int DeviceLink::FindDevice(bool watchingReconnect) {
       deviceInfo_.ProductId = id;
       deviceInfo_.VersionWord = versionWord;
       loaderMode_ = false;
-      return kDeviceRefused;
+      result = kDeviceRefused;
+      return false;
     }
 
     // Without report lengths or a second handle the device cannot be driven: pass it over like
     // an interface that cannot be opened, leaving DeviceInfo to the device actually accepted.
     platform::HidReportLengths lengths;
-    if (!handle->GetReportLengths(lengths)) {
+    if (!seen.handle->GetReportLengths(lengths)) {
       Note(path, IdsText(attributes) + ": its report lengths are unknown", attributes.vendorId);
-      continue;
+      return true;
     }
-    std::unique_ptr<platform::HidHandle> readHandle = hid.Open(path);
-    if (!readHandle) continue;
+    std::unique_ptr<platform::HidHandle> readHandle = services_.hid->Open(path);
+    if (!readHandle) return true;
 
     deviceInfo_.ProductId = id;
     deviceInfo_.VersionWord = versionWord;
     loaderMode_ = IsLoaderModeId(id);
+    platform::HidHandle& handle = *seen.handle;
     ReadHidString(deviceInfo_.SerialString, [&](std::uint8_t* field, std::size_t length) {
-      return handle->GetSerialNumberString(field, length);
+      return handle.GetSerialNumberString(field, length);
     });
     ReadHidString(deviceInfo_.ProductString, [&](std::uint8_t* field, std::size_t length) {
-      return handle->GetProductString(field, length);
+      return handle.GetProductString(field, length);
     });
 
     inputReportLength_ = BoundedLength(lengths.input);
     outputReportLength_ = BoundedLength(lengths.output);
-    deviceHandle_ = std::move(handle);
+    deviceHandle_ = std::move(seen.handle);
     readHandle_ = std::move(readHandle);
-    return kOk;
-  }
-  return kNoDevice;
+    result = kOk;
+    return false;
+  });
+  return result;
 }
 
 int DeviceLink::OpenDeviceLink(bool watchingReconnect) {

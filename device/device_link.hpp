@@ -10,8 +10,11 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "device/device_info.hpp"
@@ -85,5 +88,17 @@ class DeviceLink {
 
 // Narrows in place the UTF-16LE string a HID string query wrote into a 256-byte field.
 void NarrowHidString(std::array<char, 256>& field);
+
+// One HID interface as the device search meets it.
+struct InterfaceSeen {
+  std::string path;
+  std::unique_ptr<platform::HidHandle> handle;        // null: not opened (the backend said why)
+  std::optional<platform::HidAttributes> attributes;  // null: not opened or not readable
+};
+// The device search's walk: opens the interfaces in the system's order and shows each to `visit`
+// until it returns false. Both the link's search and the inventory of what the computer sees go
+// through it, so they meet the same interfaces in the same way.
+void VisitInterfaces(const platform::Platform& services,
+                     const std::function<bool(InterfaceSeen&)>& visit);
 
 }  // namespace kavori::device

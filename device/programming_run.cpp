@@ -96,8 +96,7 @@ void ProgrammingRun::Run(RunObserver& observer, firmware::FirmwareImage image) {
 
   const char* failure = RunSteps(observer, image.Bytes());
   if (failure != nullptr) failed_ = true;
-  observer.RunStatus(failure != nullptr ? failure : "Programming completed successfully.",
-                     failed_);
+  observer.RunStatus(failure != nullptr ? failure : "Programming completed successfully.", failed_);
   link_.Replies().Close();
   link_.CloseDeviceLink();
   // Released before the wizard moves on, as an unload would.

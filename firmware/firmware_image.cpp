@@ -58,7 +58,8 @@ std::string LoadError::Text() const {
       }
       return std::string("cannot be opened: ") + std::strerror(file.error);
     case Check::TooLarge:
-      std::snprintf(text, sizeof text, "not loadable: %llu bytes, more than the %llu MiB an image may have",
+      std::snprintf(text, sizeof text,
+                    "not loadable: %llu bytes, more than the %llu MiB an image may have",
                     static_cast<unsigned long long>(size),
                     static_cast<unsigned long long>(kMaxImageSize >> 20));
       return text;
@@ -70,9 +71,9 @@ std::string LoadError::Text() const {
     case Check::NoMemory:
       return "not loadable: no memory for its bytes";
     case Check::ShortRead:
-      return error != 0 ? std::string("not loadable: could not be read in full: ") +
-                              std::strerror(error)
-                        : "not loadable: could not be read in full";
+      return error != 0
+                 ? std::string("not loadable: could not be read in full: ") + std::strerror(error)
+                 : "not loadable: could not be read in full";
     case Check::Changed:
       return "not loadable: it changed while it was read";
   }

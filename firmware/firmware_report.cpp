@@ -18,7 +18,8 @@ FolderReport ReportFirmwareFolder(const std::string& directory,
   }
   // The search stops at the first suitable entry: only the entries up to it decide.
   const std::size_t tried = report.chosen ? *report.chosen + 1 : report.entries.size();
-  report.result = SearchResultOf({report.entries.begin(), report.entries.begin() + static_cast<std::ptrdiff_t>(tried)});
+  report.result = SearchResultOf(
+      {report.entries.begin(), report.entries.begin() + static_cast<std::ptrdiff_t>(tried)});
   return report;
 }
 

@@ -77,8 +77,8 @@ Compatibility CheckCompatibility(const char* productCode, const char* serial) {
   c.numberB.lower = ReadNumber(productCode[14], productCode[15]);
   c.numberB.value = ReadNumber(serial[14], serial[15]);
   c.numberB.upper = ReadNumber(productCode[16], productCode[17]);
-  c.value = (c.prefixPosition < 0 ? 4 : 0) + (c.numberA.Holds() ? 1 : 0) +
-            (c.numberB.Holds() ? 2 : 0);
+  c.value =
+      (c.prefixPosition < 0 ? 4 : 0) + (c.numberA.Holds() ? 1 : 0) + (c.numberB.Holds() ? 2 : 0);
   return c;
 }
 

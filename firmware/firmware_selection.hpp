@@ -47,8 +47,8 @@ struct Compatibility {
   // 3-bit value: 4 when the first 6 characters agree, 1 and 2 for numbers A and B in range;
   // 7 means suitable; 0 when either text is missing.
   int value = 0;
-  bool missing = false;      // no product code or no serial
-  int prefixPosition = -1;   // the first of characters 0..5 that differs, -1 when none does
+  bool missing = false;     // no product code or no serial
+  int prefixPosition = -1;  // the first of characters 0..5 that differs, -1 when none does
   unsigned char fileChar = 0;
   unsigned char serialChar = 0;
   Range numberA{"A (serial 8-9)", 0, 0, 0};

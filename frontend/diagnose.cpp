@@ -8,6 +8,7 @@
 #include "firmware/firmware_selection.hpp"
 #include "frontend/diagnostics.hpp"
 #include "frontend/text.hpp"
+#include "wizard/wizard.hpp"
 
 namespace kavori::frontend {
 
@@ -18,30 +19,12 @@ constexpr std::size_t kColumns = 80;
 std::string Hex(std::uint16_t value) { return platform::UsbIdText(value); }
 
 std::string SearchText(int result) {
-  switch (result) {
-    case device::kOk:
-      return "found";
-    case device::kDeviceInUse:
-      return "Kavori Device is in use by other application.";
-    default:
-      return "Kavori Device was NOT found.";
-  }
+  return result == device::kOk ? "found" : wizard::DeviceSearchRefusal(result);
 }
 
 std::string FirmwareResultText(firmware::FirmwareSearchResult result) {
-  switch (result) {
-    case firmware::FirmwareSearchResult::Suitable:
-      return "suitable";
-    case firmware::FirmwareSearchResult::NoFile:
-      return "Firmware file not found !";
-    case firmware::FirmwareSearchResult::InvalidFile:
-      return "Invalid firmware hex file !";
-    case firmware::FirmwareSearchResult::TypeError:
-      return "Firmware file type error !";
-    case firmware::FirmwareSearchResult::TargetError:
-      return "Firmware file target error !";
-  }
-  return {};
+  return result == firmware::FirmwareSearchResult::Suitable ? "suitable"
+                                                            : wizard::FirmwareSearchStatus(result);
 }
 
 // Loaded and scanned: a Kavori image.
@@ -137,8 +120,8 @@ DiagnoseReport Diagnose(device::DeviceLink& link, const std::string& firmwareDir
     report.verdict = "the device search stops: " + SearchText(report.searchResult);
     report.outcome = DiagnoseOutcome::DeviceSearch;
   } else if (folder.result == firmware::FirmwareSearchResult::Suitable) {
-    report.verdict = "the wizard reaches its information page with " +
-                     report.files[*report.chosen].name;
+    report.verdict =
+        "the wizard reaches its information page with " + report.files[*report.chosen].name;
     report.outcome = DiagnoseOutcome::Ready;
   } else {
     report.verdict = "the firmware search stops: " + FirmwareResultText(folder.result);

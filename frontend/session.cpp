@@ -43,8 +43,7 @@ Session::Session(wizard::WizardView& view, std::string firmwareDirectory,
   }
   services.pauses = pauses;
   link_ = std::make_unique<device::DeviceLink>(services);
-  wizard_ =
-      std::make_unique<wizard::Wizard>(view, *poster_, *link_, std::move(firmwareDirectory));
+  wizard_ = std::make_unique<wizard::Wizard>(view, *poster_, *link_, std::move(firmwareDirectory));
 }
 
 Session::~Session() {

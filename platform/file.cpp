@@ -57,8 +57,8 @@ ReadOutcome ExclusiveFile::ReadFromStart(void* buffer, std::size_t length) {
   auto* out = static_cast<unsigned char*>(buffer);
   ReadOutcome outcome;
   while (outcome.count < length) {
-    const ssize_t n =
-        ::pread(fd_, out + outcome.count, length - outcome.count, static_cast<off_t>(outcome.count));
+    const ssize_t n = ::pread(fd_, out + outcome.count, length - outcome.count,
+                              static_cast<off_t>(outcome.count));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) outcome.error = errno;
     if (n <= 0) break;

@@ -15,7 +15,8 @@ class Pauses {
 
   // The time that a pause of `ms` milliseconds takes.
   std::chrono::microseconds Duration(unsigned ms) const {
-    return std::chrono::microseconds(static_cast<long long>(static_cast<double>(ms) * 1000.0 * scale_));
+    return std::chrono::microseconds(
+        static_cast<long long>(static_cast<double>(ms) * 1000.0 * scale_));
   }
   // Sleeps for Duration(ms). Never on the UI thread.
   void Pause(unsigned ms) const;

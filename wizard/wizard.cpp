@@ -35,6 +35,27 @@ std::string InformationPage(const firmware::FirmwareInfo& info, bool loaderMode)
 
 }  // namespace
 
+const char* FirmwareSearchStatus(firmware::FirmwareSearchResult result) {
+  switch (result) {
+    case firmware::FirmwareSearchResult::NoFile:
+      return "Firmware file not found !";
+    case firmware::FirmwareSearchResult::InvalidFile:
+      return "Invalid firmware hex file !";
+    case firmware::FirmwareSearchResult::TypeError:
+      return "Firmware file type error !";
+    case firmware::FirmwareSearchResult::TargetError:
+      return "Firmware file target error !";
+    case firmware::FirmwareSearchResult::Suitable:
+      break;
+  }
+  return "Firmware file version and device version check";
+}
+
+const char* DeviceSearchRefusal(int openResult) {
+  return openResult == device::kDeviceInUse ? "Kavori Device is in use by other application."
+                                            : "Kavori Device was NOT found.";
+}
+
 Wizard::Wizard(WizardView& view, UiPoster& poster, device::DeviceLink& link,
                std::string firmwareDirectory)
     : view_(view),
@@ -187,7 +208,7 @@ void Wizard::EnterDeviceSearch() {
   if (r != device::kOk) {
     view_.EnableBack(true);
     if (r == device::kDeviceInUse) {
-      Status("Kavori Device is in use by other application.");
+      Status(DeviceSearchRefusal(r));
       Message(
           "Kavori Device was NOT found.\n\nPlease Close Any Application that might using "
           "it.\n\nPlease click 'Back' and follow the prompted instructions.\n\nTo continue, click "
@@ -249,7 +270,7 @@ void Wizard::FirmwareSearchDone(firmware::FirmwareSelection selection) {
   image_ = std::move(selection.image);
   switch (selection.result) {
     case FirmwareSearchResult::NoFile:
-      Status("Firmware file not found !");
+      Status(FirmwareSearchStatus(selection.result));
       view_.EnableBack(true);
       Message(
           "Kavori Device firmware file was NOT found.\n\nMake sure that a file that ends with "
@@ -257,7 +278,7 @@ void Wizard::FirmwareSearchDone(firmware::FirmwareSelection selection) {
           "prompted instructions.\n\nTo continue, click 'Back'.");
       return;
     case FirmwareSearchResult::InvalidFile:
-      Status("Invalid firmware hex file !");
+      Status(FirmwareSearchStatus(selection.result));
       view_.EnableBack(true);
       Message(
           "Invalid firmware hex file.\n\nMake sure that a file that ends with.'hex' is a valid "
@@ -266,7 +287,7 @@ void Wizard::FirmwareSearchDone(firmware::FirmwareSelection selection) {
       view_.EnableFinish(true);
       return;
     case FirmwareSearchResult::TypeError:
-      Status("Firmware file type error !");
+      Status(FirmwareSearchStatus(selection.result));
       view_.EnableBack(true);
       Message(
           "Kavori firmware file is NOT correct.\n\nMake sure that a correct firmware file exists "
@@ -277,11 +298,11 @@ void Wizard::FirmwareSearchDone(firmware::FirmwareSelection selection) {
       view_.EnableBack(false);
       Message(
           "The firmware file is not suitable for the target device.\n\n\nPlease click 'Finish'.");
-      Status("Firmware file target error !");
+      Status(FirmwareSearchStatus(selection.result));
       view_.EnableFinish(true);
       return;
     case FirmwareSearchResult::Suitable:
-      Status("Firmware file version and device version check");
+      Status(FirmwareSearchStatus(selection.result));
       Message(InformationPage(info_, link_.LoaderMode()));
       // A device already in its loader needs no preparation: the next Next programs it.
       if (link_.LoaderMode()) step_ = static_cast<std::uint8_t>(Step::AwaitingProgramming);

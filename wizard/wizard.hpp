@@ -38,6 +38,13 @@ enum class Step : std::uint8_t {
   Finished = 7,
 };
 
+// The words the pages give each outcome of the two searches: the status line of a firmware search
+// result, and the device search's refusal as its page names it first ("Kavori Device is in use by
+// other application." for -4, "Kavori Device was NOT found." for the others). The diagnose report
+// quotes them, so it cannot drift from the pages.
+const char* FirmwareSearchStatus(firmware::FirmwareSearchResult result);
+const char* DeviceSearchRefusal(int openResult);
+
 class Wizard : private device::RunObserver, private device::WatcherObserver {
  public:
   // Firmware files are searched in `firmwareDirectory`. View, poster and link must outlive the

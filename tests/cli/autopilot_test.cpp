@@ -72,8 +72,7 @@ INSTANTIATE_TEST_SUITE_P(
         // The firmware search and the pause after prepare leave the page without buttons until
         // they are done.
         Case{"FirmwareSearchGoesOn", NoButton(2), false, false, kConfirmed, Move::Wait, 0, true},
-        Case{"PauseAfterPrepareGoesOn", NoButton(3), false, false, kConfirmed, Move::Wait, 0,
-             true},
+        Case{"PauseAfterPrepareGoesOn", NoButton(3), false, false, kConfirmed, Move::Wait, 0, true},
         Case{"WaitingForReplug", FinishOnly(3), true, false, kConfirmed, Move::AwaitReconnect, 0},
         Case{"PrepareWriteFailed", FinishOnly(3), false, false, kConfirmed, Move::PressFinish,
              kExitFailed},

@@ -51,7 +51,7 @@ class WizardTest : public testing::SimFixture {
   }
 
   Wizard& Begin(const std::string& options, std::string directory = "",
-               double pauseScale = testing::kTestPauseScale) {
+                double pauseScale = testing::kTestPauseScale) {
     wizard_.reset();
     MakeWorld(options, pauseScale);
     wizard_ = std::make_unique<Wizard>(view_, poster_, Link(),
