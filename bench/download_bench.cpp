@@ -9,6 +9,8 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <optional>
+#include <span>
 #include <string>
 
 #include "bench/bench_rows.hpp"
@@ -35,27 +37,29 @@ constexpr double kNoPauses = 1e-9;
 
 class IgnoreRun : public device::RunObserver {
  public:
-  void RunStatus(const std::string&) override {}
-  void RunProgress(int, const std::string&) override {}
+  void RunStatus(const std::string&, bool) override {}
+  void RunProgress(int, const std::string&, bool) override {}
   void RunFinished() override {}
 };
 
-// The demo image of kImageSize bytes, loaded as the programming run finds it.
+// The demo image of kImageSize bytes, loaded as the programming run gets it.
 class LoadedImage {
  public:
   LoadedImage() : path_("/tmp/kavori-bench-download-" + std::to_string(kImageSize) + ".hex") {
     firmware::DemoImage().Size(kImageSize).WriteTo(path_);
-    ok_ = firmware::LoadFirmwareFile(path_.c_str()) != -1;
+    auto loaded = firmware::LoadFirmwareFile(path_);
+    if (loaded) image_.emplace(std::move(loaded).value());
   }
   ~LoadedImage() {
-    firmware::UnloadFirmwareFile();
+    image_.reset();
     std::remove(path_.c_str());
   }
-  bool Ok() const { return ok_; }
+  bool Ok() const { return image_.has_value(); }
+  std::span<const std::uint8_t> Bytes() const { return image_->Bytes(); }
 
  private:
   std::string path_;
-  bool ok_ = false;
+  std::optional<firmware::FirmwareImage> image_;
 };
 
 sim::SimulatedWorld MakeWorld(const char* options) {
@@ -75,15 +79,15 @@ std::unique_ptr<platform::HidHandle> OpenKavori(sim::SimulatedWorld& world) {
 }
 
 // The reference: the same reports as the product writes (enter, then the image in blocks), each
-// reply read on the writing handle by the writing thread; no reader thread, no reply event. With
-// `pauses`, the product's 1 ms pause after each new percentage too.
+// reply read on the writing handle by the writing thread; no device link, no reply channel. With
+// `withPauses`, the product's 1 ms pause after each new percentage too, at the product's scale.
 class RawDownload {
  public:
-  explicit RawDownload(sim::SimulatedWorld& world) : handle_(OpenKavori(world)) {}
+  RawDownload(sim::SimulatedWorld& world, platform::Pauses pauses)
+      : handle_(OpenKavori(world)), pauses_(pauses) {}
 
   // False when the device did not acknowledge everything.
-  bool Run(bool pauses) {
-    const auto image = firmware::FirmwareImage.Bytes();
+  bool Run(std::span<const std::uint8_t> image, bool withPauses) {
     report_.fill(0);
     report_[1] = 0x10;
     report_[2] = 0x20;
@@ -99,12 +103,12 @@ class RawDownload {
       report_[device::kReportAddressLow] = static_cast<std::uint8_t>(offset % 256);
       report_[device::kReportAddressHigh] = static_cast<std::uint8_t>((offset / 256) % 256);
       if (Exchange(report_) != device::ReplyAck) return false;
-      if (!pauses) continue;
+      if (!withPauses) continue;
       const int percent = device::ProgressPercent(static_cast<std::uint32_t>(offset),
                                                   static_cast<std::uint32_t>(image.size()));
       if (percent != lastShown) {
         lastShown = percent;
-        platform::Pause(1);
+        pauses_.Pause(1);
       }
     }
     return true;
@@ -119,15 +123,17 @@ class RawDownload {
   }
 
   std::unique_ptr<platform::HidHandle> handle_;
+  const platform::Pauses pauses_;
   std::array<std::uint8_t, 65> report_{};
   std::array<std::uint8_t, 65> reply_{};
 };
 
 // The product: enter, then DownloadImage, through the device link.
-bool ProductDownload() {
+bool ProductDownload(device::DeviceLink& link, device::ProgrammingRun& run,
+                     std::span<const std::uint8_t> image) {
   IgnoreRun observer;
-  device::SendEnterProgramming();
-  return device::WaitReply() == device::ReplyAck && device::DownloadImage(observer) == 0;
+  device::SendEnterProgramming(link);
+  return device::WaitReply(link) == device::ReplyAck && run.DownloadImage(observer, image) == 0;
 }
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
@@ -136,26 +142,28 @@ double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).coun
 // the given pause scale; value and reference are the median seconds per download times `scale`.
 void Compare(benchmark::State& state, const char* options, double pauseScale, bool referencePauses,
              double scale, double target) {
-  platform::SetPauseScaleForTests(pauseScale);
+  const platform::Pauses pauses(pauseScale);
   LoadedImage image;
   sim::SimulatedWorld productWorld = MakeWorld(options);
   sim::SimulatedWorld referenceWorld = MakeWorld(options);
-  device::UsePlatform(productWorld.Services());
-  if (!image.Ok() || device::OpenDeviceLink() != 0) {
+  platform::Platform services = productWorld.Services();
+  services.pauses = pauses;
+  device::DeviceLink link(services);
+  if (!image.Ok() || link.OpenDeviceLink() != 0) {
     state.SkipWithError("no image or no simulated device");
-    device::UsePlatform({});
     return;
   }
-  device::ReplyEvent.Create();
-  auto reference = std::make_unique<RawDownload>(referenceWorld);
+  link.Replies().Create();
+  device::ProgrammingRun run(link);
+  auto reference = std::make_unique<RawDownload>(referenceWorld, pauses);
 
   bench::PairedTimes times;
   bool ok = true;
   for (auto _ : state) {
     const auto t0 = Clock::now();
-    ok = ProductDownload() && ok;
+    ok = ProductDownload(link, run, image.Bytes()) && ok;
     const auto t1 = Clock::now();
-    ok = reference->Run(referencePauses) && ok;
+    ok = reference->Run(image.Bytes(), referencePauses) && ok;
     const auto t2 = Clock::now();
     times.Add(Seconds(t1 - t0) * scale, Seconds(t2 - t1) * scale);
     state.SetIterationTime(Seconds(t1 - t0));
@@ -163,11 +171,7 @@ void Compare(benchmark::State& state, const char* options, double pauseScale, bo
   reference.reset();
   if (!ok) state.SkipWithError("a reply was missing or refused");
   bench::SetRow(state, times.Value(), times.Reference(), times.Ratio(), target);
-
-  device::ReplyEvent.Close();
-  device::CloseDeviceLink();
-  device::UsePlatform({});
-  platform::SetPauseScaleForTests(1.0);
+  link.Replies().Close();
 }
 
 constexpr double kMicrosecondsPerBlock = 1e6 / static_cast<double>(kBlocks);

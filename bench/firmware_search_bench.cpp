@@ -40,18 +40,17 @@ void BM_SearchTenThousandEntries(benchmark::State& state) {
   firmware::TargetDevice device;
   const std::string serial = "KAVSBL01234567890ABCDE";
   serial.copy(device.serialString.data(), serial.size());
-  firmware::FirmwareInfo info;
+  const platform::Pauses pauses;  // the product's own
   std::chrono::steady_clock::duration searching{};
   for (auto _ : state) {
     const auto start = std::chrono::steady_clock::now();
-    const auto result = firmware::SelectFirmware(folder.string(), device, info);
+    const auto selection = firmware::SelectFirmware(folder.string(), device, pauses);
     searching += std::chrono::steady_clock::now() - start;
-    if (result != firmware::FirmwareSearchResult::Suitable)
+    if (selection.result != firmware::FirmwareSearchResult::Suitable)
       state.SkipWithError("the last entry was not chosen");
-    firmware::UnloadFirmwareFile();
   }
   const double floorSeconds =
-      static_cast<double>((kEntries - 1) * platform::PauseDuration(1).count()) / 1e6;
+      static_cast<double>((kEntries - 1) * pauses.Duration(1).count()) / 1e6;
   const double seconds =
       std::chrono::duration<double>(searching).count() / static_cast<double>(state.iterations());
   state.counters["floor_s"] = floorSeconds;

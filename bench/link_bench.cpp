@@ -2,8 +2,11 @@
 // Run: build/default/bench/kavori_bench
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <string>
+#include <thread>
 
 #include "device/commands.hpp"
 #include "device/device_link.hpp"
@@ -21,60 +24,71 @@ sim::SimulatedWorld MakeWorld(const char* options) {
   return sim::SimulatedWorld(sim::ParseSimOptions(options, error).value());
 }
 
-// CloseDeviceLink must return within 200 ms even while the reader waits on a silent device.
-void BM_CloseWhileReaderWaits(benchmark::State& state) {
+// CloseDeviceLink must return within 200 ms even while a reply wait reads from a silent device.
+void BM_CloseWhileReplyWaitReads(benchmark::State& state) {
   sim::SimulatedWorld world = MakeWorld("pid=0x8105,silent=enter");
-  device::UsePlatform(world.Services());
+  device::DeviceLink link(world.Services());
   double worstMs = 0;
   for (auto _ : state) {
     state.PauseTiming();
-    device::OpenDeviceLink();
-    device::SendEnterProgramming();
+    link.OpenDeviceLink();
+    link.Replies().Create();
+    device::SendEnterProgramming(link);
+    std::thread waiter([&link] { device::WaitReply(link); });
+    // Well into the wait's read of the silent device.
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
     state.ResumeTiming();
     const auto start = std::chrono::steady_clock::now();
-    device::CloseDeviceLink();
+    link.CloseDeviceLink();
     const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
+    state.PauseTiming();
+    link.Replies().Close();
+    waiter.join();
+    state.ResumeTiming();
     worstMs = std::max(worstMs, took.count());
   }
   state.counters["worst_ms"] = worstMs;
   if (worstMs >= 200) state.SkipWithError("CloseDeviceLink took 200 ms or more");
-  device::UsePlatform({});
 }
-BENCHMARK(BM_CloseWhileReaderWaits)->Unit(benchmark::kMillisecond)->Iterations(50);
+BENCHMARK(BM_CloseWhileReplyWaitReads)->Unit(benchmark::kMillisecond)->Iterations(50);
 
 class SilentRun : public device::RunObserver {
  public:
-  void RunStatus(const std::string&) override {}
-  void RunProgress(int, const std::string&) override {}
+  void RunStatus(const std::string&, bool) override {}
+  void RunProgress(int, const std::string&, bool) override {}
   void RunFinished() override {}
 };
 
 // One acknowledged 56-byte block per exchange: the stack's own cost per block, without the
 // device's latency and without the product's 1 ms pause per percent shown.
 void BM_DownloadThroughSimulatedDevice(benchmark::State& state) {
-  platform::SetPauseScaleForTests(0.001);
   const auto size = static_cast<std::size_t>(state.range(0));
   const std::string path = "/tmp/kavori-bench-" + std::to_string(size) + ".hex";
   firmware::DemoImage().Size(size).WriteTo(path);
-  firmware::LoadFirmwareFile(path.c_str());
+  auto image = firmware::LoadFirmwareFile(path);
+  std::remove(path.c_str());
+  if (!image) {
+    state.SkipWithError("the image cannot be loaded");
+    return;
+  }
   sim::SimulatedWorld world = MakeWorld("pid=0x8105");
-  device::UsePlatform(world.Services());
-  device::OpenDeviceLink();
-  device::ReplyEvent.Create();
+  platform::Platform services = world.Services();
+  services.pauses = platform::Pauses(0.001);
+  device::DeviceLink link(services);
+  link.OpenDeviceLink();
+  link.Replies().Create();
+  device::ProgrammingRun run(link);
   SilentRun observer;
   for (auto _ : state) {
-    device::SendEnterProgramming();
-    device::WaitReply();
-    if (device::DownloadImage(observer) != 0) state.SkipWithError("a block was not acknowledged");
+    device::SendEnterProgramming(link);
+    device::WaitReply(link);
+    if (run.DownloadImage(observer, image->Bytes()) != 0)
+      state.SkipWithError("a block was not acknowledged");
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
   state.counters["blocks_per_s"] = benchmark::Counter(
       static_cast<double>(state.iterations() * ((size + 55) / 56)), benchmark::Counter::kIsRate);
-  device::ReplyEvent.Close();
-  device::CloseDeviceLink();
-  device::UsePlatform({});
-  firmware::UnloadFirmwareFile();
-  std::remove(path.c_str());
+  link.Replies().Close();
 }
 BENCHMARK(BM_DownloadThroughSimulatedDevice)->Arg(30000)->Arg(65536)->Unit(benchmark::kMillisecond);
 

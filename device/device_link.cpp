@@ -136,6 +136,9 @@ int DeviceLink::FindDevice(bool watchingReconnect) {
 int DeviceLink::OpenDeviceLink(bool watchingReconnect) {
   std::lock_guard guard(mutex_);
   if (services_.lock == nullptr || services_.hid == nullptr) return kNoDevice;
+  // Held by this link already: a lock that would grant it twice must not replace the handles the
+  // reply channel reads.
+  if (lockHeld_) return kDeviceInUse;
   switch (services_.lock->Acquire()) {
     case platform::LockResult::Acquired:
       break;

@@ -1,4 +1,4 @@
-// Feeds arbitrary bytes to the firmware image parser, both through a file (load, scan, unload)
+// Feeds arbitrary bytes to the firmware image parser, both through a file (load, scan, release)
 // and directly, and checks that the two paths agree.
 #include <cstdint>
 #include <cstdio>
@@ -11,11 +11,13 @@
 #include <string>
 
 #include "firmware/firmware_image.hpp"
+#include "platform/file.hpp"
 
 namespace {
 
 using kavori::firmware::FirmwareImage;
 using kavori::firmware::kProductCodeLength;
+using kavori::firmware::LoadError;
 
 // One file per fuzzing process, randomly named so that parallel jobs never share it; removed at
 // exit.
@@ -62,23 +64,33 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   const bool hasMagic = size >= 2 && data[0] == 0x08 && data[1] == 0xAA;
-  const int handle = kavori::firmware::LoadFirmwareFile(scratch.Path().c_str());
-  Check((handle != -1) == hasMagic, "a file loads exactly when it starts with the magic");
-  if (handle != -1) {
-    Check(FirmwareImage.size == size, "image size is the file size");
-    Check(size == 0 || std::memcmp(FirmwareImage.bytes.get(), data, size) == 0,
-          "image bytes are the file");
-    const int scanned = kavori::firmware::ScanFirmwareImage();
-    Check(scanned == direct, "file scan and byte scan agree");
-    if (scanned == 0) {
-      Check(FirmwareImage.fileVersionWord == directVersion, "version words agree");
-      Check(std::memcmp(FirmwareImage.productCode, directCode, sizeof directCode) == 0,
-            "product codes agree");
-      Check(directCode[kProductCodeLength] == '\0', "product code is terminated");
-      Check((directVersion >> 24) == 0, "version word bits 24..31 are 0");
+  {
+    auto loaded = kavori::firmware::LoadFirmwareFile(scratch.Path());
+    Check(loaded.has_value() == hasMagic, "a file loads exactly when it starts with the magic");
+    if (!loaded) {
+      const LoadError& error = loaded.error();
+      Check(error.check == LoadError::Check::Magic, "a small file is refused for its magic only");
+      Check(error.size == size, "the refusal names the file's size");
+      for (std::size_t k = 0; k < 2; ++k)
+        Check(error.magic[k] == (k < size ? data[k] : 0),
+              "the refusal names the file's first bytes, zeros where it has none");
+      Check(!error.Text().empty(), "a refusal has a text");
+    } else {
+      FirmwareImage& image = loaded.value();
+      Check(image.Size() == size && image.Bytes().size() == size, "image size is the file size");
+      Check(std::memcmp(image.Bytes().data(), data, size) == 0, "image bytes are the file");
+      const int scanned = image.Scan();
+      Check(scanned == direct, "file scan and byte scan agree");
+      if (scanned == 0) {
+        Check(image.FileVersionWord() == directVersion, "version words agree");
+        Check(std::memcmp(image.ProductCode(), directCode, sizeof directCode) == 0,
+              "product codes agree");
+        Check(directCode[kProductCodeLength] == '\0', "product code is terminated");
+        Check((directVersion >> 24) == 0, "version word bits 24..31 are 0");
+      }
     }
   }
-  Check(kavori::firmware::UnloadFirmwareFile() == 0, "unload returns 0");
-  Check(FirmwareImage.bytes == nullptr && FirmwareImage.file == nullptr, "nothing left loaded");
+  Check(kavori::platform::ExclusiveFile::Open(scratch.Path()).has_value(),
+        "nothing of the file is held once the image is gone");
   return 0;
 }

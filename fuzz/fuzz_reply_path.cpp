@@ -1,12 +1,13 @@
-// Drives the device link, the command functions and the programming run against a fake device
-// whose interfaces, identity, report lengths, input reports (content, length, timing) and read
-// statuses all come from the fuzzer. Checks that nothing crashes or hangs, that every reply the
-// link hands over is a byte the device really sent in byte 1 of a report, and that a reply the
-// reader has handed over while a run waits is never lost.
+// Drives a device link, the command functions and a programming run, built afresh for each input,
+// against a fake device whose interfaces, identity, report lengths, input reports (content,
+// length, timing) and read statuses all come from the fuzzer. Checks that nothing crashes or
+// hangs, that every reply handed over is a byte the device really sent in byte 1 of a report, that
+// a wait returns the latest report it read and nothing it did not read, and that closing the link
+// while the run's thread waits for a reply returns promptly and leaves nothing held.
 //
 // The input format is in fuzz/reply_path_input.hpp.
 #include <algorithm>
-#include <array>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -14,9 +15,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <random>
 #include <set>
 #include <string>
 #include <thread>
@@ -24,12 +28,12 @@
 
 #include "device/commands.hpp"
 #include "device/device_link.hpp"
-#include "device/flags.hpp"
 #include "device/programming_run.hpp"
 #include "device/results.hpp"
 #include "firmware/firmware_image.hpp"
 #include "firmware/product_ids.hpp"
 #include "fuzz/reply_path_input.hpp"
+#include "platform/file.hpp"
 #include "platform/pause.hpp"
 #include "platform/platform.hpp"
 
@@ -44,6 +48,8 @@ using platform::ReadStatus;
 // The bounds a wait may take beyond its own time-out before it counts as a hang. Generous: the
 // fuzzer shares a loaded machine, and a real hang is caught by libFuzzer's -timeout as well.
 constexpr auto kSlack = std::chrono::milliseconds(1000);
+// The run's fixed pauses (10 and 2500 ms, 1 ms per percent) shrink to microseconds.
+constexpr double kPauseScale = 0.001;
 
 void Check(bool condition, const char* what) {
   if (condition) return;
@@ -71,43 +77,37 @@ struct InterfaceConfig {
 
 class FakeHandle;
 
-// The one fake device world; shared by the fake backend, lock and handles, reset per input.
-// Everything behind one mutex, as reads, writes and queries come from two threads.
+// The fake device world of one input, shared by the fake backend, lock and handles. Everything
+// behind one mutex, as reads, writes and queries come from the harness and the run's thread.
 class FakeWorld {
  public:
-  void Reset(std::vector<InterfaceConfig> interfaces, std::deque<ScriptedRead> reads,
-             platform::LockResult lockResult) {
-    std::lock_guard lock(mutex_);
-    Check(openHandles_ == 0, "no handle outlives the input that opened it");
-    interfaces_ = std::move(interfaces);
-    opens_.assign(interfaces_.size(), 0);
-    reads_ = std::move(reads);
-    lockResult_ = lockResult;
-    lockHeld_ = false;
-    writes_ = 0;
-    writesAtLastReport_ = 0;
-    sequence_ = 0;
-    latestStored_ = 0;
-    sentCodes_.clear();
-    codeWithoutRoom_ = false;
-  }
+  FakeWorld(std::vector<InterfaceConfig> interfaces, std::deque<ScriptedRead> reads,
+            platform::LockResult lockResult)
+      : interfaces_(std::move(interfaces)),
+        opens_(interfaces_.size(), 0),
+        reads_(std::move(reads)),
+        lockResult_(lockResult) {}
+  ~FakeWorld() { Check(openHandles_ == 0, "no handle outlives the input that opened it"); }
 
-  // A point in the order of events, for comparing what the harness did with what the device
-  // did.
-  std::uint64_t Stamp() {
+  // Reports handed to the link so far, the code the link's buffer holds after the latest, and
+  // the acknowledgements among them.
+  std::uint64_t Delivered() {
     std::lock_guard lock(mutex_);
-    return ++sequence_;
+    return delivered_;
   }
-  // The stamp of the newest report the reader has certainly handed over: it called Read again.
-  std::uint64_t LatestStored() {
+  unsigned LastCode() {
     std::lock_guard lock(mutex_);
-    return latestStored_;
+    return lastCode_;
+  }
+  std::uint64_t Acknowledgements() {
+    std::lock_guard lock(mutex_);
+    return acknowledgements_;
   }
   // Whether `code` may come out of WaitReply: byte 1 of a report the device sent, or the cleared
-  // byte 1 of the reader's buffer after a report too short to reach it.
+  // byte 1 of the link's buffer after a report too short to reach it.
   bool Sent(unsigned code) {
     std::lock_guard lock(mutex_);
-    return sentCodes_.count(code) != 0 || (code == 0 && codeWithoutRoom_);
+    return sentCodes_.count(code) != 0;
   }
   std::uint64_t Writes() {
     std::lock_guard lock(mutex_);
@@ -185,14 +185,14 @@ class FakeWorld {
   std::vector<InterfaceConfig> interfaces_;
   std::vector<unsigned> opens_;
   std::deque<ScriptedRead> reads_;
-  platform::LockResult lockResult_ = platform::LockResult::Acquired;
+  platform::LockResult lockResult_;
   bool lockHeld_ = false;
   std::uint64_t writes_ = 0;
   std::uint64_t writesAtLastReport_ = 0;
-  std::uint64_t sequence_ = 0;
-  std::uint64_t latestStored_ = 0;
+  std::uint64_t delivered_ = 0;
+  unsigned lastCode_ = 0;
+  std::uint64_t acknowledgements_ = 0;
   std::set<unsigned> sentCodes_;
-  bool codeWithoutRoom_ = false;
   int openHandles_ = 0;
 };
 
@@ -223,7 +223,6 @@ class FakeHandle final : public platform::HidHandle {
   // Guarded by the world's mutex.
   bool inRead = false;
   bool gone = false;
-  std::optional<std::uint64_t> unconfirmedReport;  // stamp of the report last read, if any
 
  private:
   FakeWorld& world_;
@@ -252,9 +251,6 @@ ReadResult FakeWorld::Read(FakeHandle& handle, std::uint8_t* buffer, std::size_t
   Check(length <= platform::kReportBufferSize, "reads at most 65 bytes into the 65-byte buffer");
   std::unique_lock lock(mutex_);
   Check(!handle.inRead, "a handle is used by one thread at a time");
-  // The reader stores each reply before it reads again.
-  if (handle.unconfirmedReport) latestStored_ = *handle.unconfirmedReport;
-  handle.unconfirmedReport.reset();
   if (handle.gone) return {ReadStatus::Gone, 0};
   // As the real backend: nothing can be read into no room.
   if (length == 0) return {ReadStatus::Error, 0};
@@ -266,7 +262,7 @@ ReadResult FakeWorld::Read(FakeHandle& handle, std::uint8_t* buffer, std::size_t
     return result;
   };
   if (reads_.empty()) {
-    // The script is over: a quiet device. Shortly, so that the reader's polls stay cheap.
+    // The script is over: a quiet device. Shortly, so that waits on it stay cheap.
     changed_.wait_until(lock, std::min(deadline, Clock::now() + std::chrono::milliseconds(1)));
     return finish({ReadStatus::Timeout, 0});
   }
@@ -307,12 +303,12 @@ ReadResult FakeWorld::Read(FakeHandle& handle, std::uint8_t* buffer, std::size_t
   const std::size_t stored = std::min(read.report.size(), length);
   std::copy_n(read.report.begin(), stored, buffer);
   std::fill(buffer + stored, buffer + length, std::uint8_t{0});
-  if (length >= 2)
-    sentCodes_.insert(buffer[1]);
-  else
-    codeWithoutRoom_ = true;
+  // With an input length of 1, byte 1 of the link's buffer keeps the zero each open writes.
+  lastCode_ = length >= 2 ? buffer[1] : 0;
+  sentCodes_.insert(lastCode_);
+  ++delivered_;
+  if (lastCode_ == device::ReplyAck) ++acknowledgements_;
   writesAtLastReport_ = writes_;
-  handle.unconfirmedReport = ++sequence_;
   return finish({ReadStatus::Data, length});
 }
 
@@ -343,27 +339,58 @@ class FakeInstances final : public platform::DeviceInstanceList {
   std::optional<std::vector<std::string>> Read() override { return std::nullopt; }
 };
 
-struct Fakes {
-  FakeWorld world;
-  FakeBackend backend{world};
-  FakeLock lock{world};
-  FakeInstances instances;
-  platform::DiagnosticsLog diagnostics;
+// The image file the run loads: one per fuzzing process, randomly named so that parallel jobs
+// never share it; removed at exit.
+class ScratchImage {
+ public:
+  ScratchImage() {
+    std::random_device random;
+    const std::string name =
+        "kavori-fuzz-run-" + std::to_string(random()) + std::to_string(random());
+    path_ = (std::filesystem::temp_directory_path() / (name + ".hex")).string();
+  }
+  ~ScratchImage() {
+    std::error_code ignored;
+    std::filesystem::remove(path_, ignored);
+  }
+
+  // The magic, then zeros up to `size` (at least 2) bytes, loaded.
+  firmware::FirmwareImage Load(std::size_t size) const {
+    std::vector<char> bytes(std::max<std::size_t>(size, 2), 0);
+    bytes[0] = 0x08;
+    bytes[1] = static_cast<char>(0xAA);
+    {
+      std::ofstream out(path_, std::ios::binary | std::ios::trunc);
+      out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+      Check(static_cast<bool>(out), "the scratch image is written");
+    }
+    auto loaded = firmware::LoadFirmwareFile(path_);
+    Check(loaded.has_value(), "the scratch image loads");
+    return std::move(loaded).value();
+  }
+  // Whether an image of it is still alive.
+  bool Held() const { return !platform::ExclusiveFile::Open(path_); }
+
+ private:
+  std::string path_;
 };
 
-Fakes& TheFakes() {
-  static Fakes fakes;
-  return fakes;
+const ScratchImage& Scratch() {
+  static const ScratchImage scratch;
+  return scratch;
 }
 
 class CountingRun : public device::RunObserver {
  public:
-  void RunStatus(const std::string&) override {}
-  void RunProgress(int percent, const std::string&) override {
+  void RunStatus(const std::string& text, bool) override { lastStatus = text; }
+  void RunProgress(int percent, const std::string&, bool) override {
     Check(percent >= 1 && percent <= 100, "progress within 1..100");
   }
   void RunFinished() override { ++finished; }
-  int finished = 0;
+
+  // Written on the run's thread, read after it was joined.
+  std::string lastStatus;
+  std::atomic<int> finished{0};
 };
 
 std::uint16_t ProductIdFrom(InputReader& input) {
@@ -406,21 +433,8 @@ ScriptedRead ReadFrom(InputReader& input) {
   return read;
 }
 
-// The harness's view of the reply event, to know when a reply must not be lost.
-struct EventView {
-  bool exists = false;
-  std::uint64_t createdAt = 0;  // stamp taken just after Create
-  std::uint64_t takenAt = 0;    // stamp taken just after the last call that may take a reply
-};
-
 double Elapsed(Clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-void LoadImage(InputReader& input) {
-  const std::size_t size = input.Upto(kMaxImageSize, true);
-  firmware::FirmwareImage.bytes = std::make_unique<std::uint8_t[]>(size == 0 ? 1 : size);
-  firmware::FirmwareImage.size = static_cast<std::uint32_t>(size);
 }
 
 // A reply-taking call's result, checked.
@@ -430,137 +444,185 @@ void CheckReply(unsigned code, FakeWorld& world) {
         "a reply is a byte the device sent in byte 1 of a report");
 }
 
-void DoAction(Action action, InputReader& input, FakeWorld& world, EventView& event) {
-  const auto timeout = std::chrono::milliseconds(device::ReplyTimeoutMs.load());
-  const auto start = Clock::now();
-  switch (action) {
-    case Action::Open: {
-      const bool wasOpen = device::IsDeviceLinkOpen();
-      const int r = device::OpenDeviceLink();
-      Check(r == device::kOk || r == device::kDeviceInUse || r == device::kNoDevice ||
-                r == device::kDeviceRefused,
-            "OpenDeviceLink returns a documented code");
-      if (wasOpen) {
-        Check(r == device::kDeviceInUse, "a second open finds the lock taken");
-      } else if (r == device::kOk) {
-        Check(device::IsDeviceLinkOpen() && world.LockHeld(), "an open link holds the lock");
-        Check(world.OpenHandles() == 2, "an open link holds two handles");
-        Check(device::InputReportLength() <= platform::kReportBufferSize &&
-                  device::OutputReportLength() <= platform::kReportBufferSize,
-              "report lengths within the 65-byte buffers");
-        Check(std::memchr(device::DeviceInfo.SerialString.data(), 0, 256) != nullptr &&
-                  std::memchr(device::DeviceInfo.ProductString.data(), 0, 256) != nullptr,
-              "device strings are terminated");
-      } else {
-        Check(!device::IsDeviceLinkOpen() && !world.LockHeld() && world.OpenHandles() == 0,
-              "a failed open holds nothing");
-      }
-      break;
-    }
-    case Action::Close:
-      Check(device::CloseDeviceLink() == device::kOk, "CloseDeviceLink returns 0");
-      Check(Elapsed(start) < static_cast<double>(kSlack.count()),
-            "CloseDeviceLink returns promptly");
-      Check(!device::IsDeviceLinkOpen() && !world.LockHeld() && world.OpenHandles() == 0,
-            "a closed link holds nothing");
-      break;
-    case Action::CreateEvent:
-      device::ReplyEvent.Create();
-      event.exists = true;
-      event.createdAt = world.Stamp();
-      break;
-    case Action::CloseEvent:
-      device::ReplyEvent.Close();
-      event.exists = false;
-      break;
-    case Action::Enter:
-      Check(device::SendEnterProgramming() == device::kOk, "enter returns 0");
-      break;
-    case Action::Restart:
-      Check(device::SendRestart() == device::kOk, "restart returns 0");
-      break;
-    case Action::Prepare: {
-      const std::uint64_t before = world.Writes();
-      const int r = device::SendPrepare();
-      Check((r == device::kOk) == (world.Writes() > before),
-            "prepare returns 0 exactly when the device got it");
-      Check(r == device::kOk || r == device::kNotWritten, "prepare returns 0 or -3");
-      break;
-    }
-    case Action::Burn:
-    case Action::Verify: {
-      const int r = action == Action::Burn ? device::SendBurnFlash() : device::SendVerify();
-      event.takenAt = world.Stamp();
-      Check(r == device::kOk || r == device::kNotAcknowledged, "burn/verify return 0 or -2");
-      Check(r != device::kOk || world.Sent(device::ReplyAck), "an acknowledgement was sent");
-      Check(Elapsed(start) < static_cast<double>((timeout + kSlack).count()),
-            "burn/verify wait at most the reply time-out");
-      break;
-    }
-    case Action::Wait: {
-      const std::uint64_t stored = world.LatestStored();
-      const bool mustHaveReply = event.exists && stored > std::max(event.createdAt, event.takenAt);
-      const unsigned code = device::WaitReply();
-      event.takenAt = world.Stamp();
-      CheckReply(code, world);
-      Check(!mustHaveReply || code != device::ReplyNone,
-            "a reply the reader handed over while the event existed is not lost");
-      Check(Elapsed(start) < static_cast<double>((timeout + kSlack).count()),
-            "WaitReply waits at most the reply time-out");
-      break;
-    }
-    case Action::Download: {
-      LoadImage(input);
-      CountingRun observer;
-      const int r = device::DownloadImage(observer);
-      event.takenAt = world.Stamp();
-      Check(r == device::kOk || r == device::kNotAcknowledged, "download returns 0 or -2");
-      Check(r != device::kOk || firmware::FirmwareImage.size == 0 || world.Sent(device::ReplyAck),
-            "a downloaded block was acknowledged");
-      firmware::UnloadFirmwareFile();
-      break;
-    }
-    case Action::Run: {
-      LoadImage(input);
-      CountingRun observer;
-      device::ProgrammingRun(observer);
-      event.exists = false;
-      event.takenAt = world.Stamp();
-      Check(observer.finished == 1, "a run finishes once");
-      Check(!device::ProgrammingActive, "a finished run is no longer active");
-      Check(!device::IsDeviceLinkOpen() && !world.LockHeld() && world.OpenHandles() == 0,
-            "a finished run holds nothing");
-      Check(firmware::FirmwareImage.bytes == nullptr, "a finished run released the image");
-      break;
-    }
-    case Action::Sleep:
-      std::this_thread::sleep_for(std::chrono::microseconds(input.Upto(kMaxDelayUs, true)));
-      break;
-    case Action::SetTimeout:
-      device::ReplyTimeoutMs = static_cast<std::uint16_t>(input.Upto(kMaxReplyTimeoutMs, false));
-      break;
-    case Action::ToggleWatching:
-      device::WatchingReconnect = !device::WatchingReconnect;
-      break;
-    case Action::Count:
-      break;
+// The actions of one input on its own link and run, with what the harness knows of them.
+class Harness {
+ public:
+  Harness(device::DeviceLink& link, FakeWorld& world) : link_(link), world_(world), run_(link) {}
+  ~Harness() {
+    JoinRun();
+    link_.Replies().Close();
+    link_.CloseDeviceLink();
   }
-}
+
+  void Do(Action action, InputReader& input) {
+    // Beside a run only what the wizard's teardown does: close the link or the event.
+    if (running_ && action != Action::Close && action != Action::CloseEvent &&
+        action != Action::Sleep && action != Action::SetTimeout)
+      JoinRun();
+    const auto timeout = std::chrono::milliseconds(link_.ReplyTimeoutMs());
+    const auto start = Clock::now();
+    switch (action) {
+      case Action::Open:
+        Open();
+        break;
+      case Action::Close:
+        Check(link_.CloseDeviceLink() == device::kOk, "CloseDeviceLink returns 0");
+        Check(Elapsed(start) < static_cast<double>(kSlack.count()),
+              "CloseDeviceLink returns promptly, also while the run waits for a reply");
+        Check(!link_.IsDeviceLinkOpen() && !world_.LockHeld() && world_.OpenHandles() == 0,
+              "a closed link holds nothing");
+        break;
+      case Action::CreateEvent: {
+        const std::uint64_t before = world_.Delivered();
+        link_.Replies().Create();
+        eventExists_ = true;
+        Check(world_.Delivered() == before || link_.Replies().ReplyCode() == world_.LastCode(),
+              "what queued before the event is kept in ReplyCode");
+        break;
+      }
+      case Action::CloseEvent:
+        link_.Replies().Close();
+        eventExists_ = false;
+        break;
+      case Action::Enter:
+        Check(device::SendEnterProgramming(link_) == device::kOk, "enter returns 0");
+        break;
+      case Action::Restart:
+        Check(device::SendRestart(link_) == device::kOk, "restart returns 0");
+        break;
+      case Action::Prepare: {
+        const std::uint64_t before = world_.Writes();
+        const int r = device::SendPrepare(link_);
+        Check((r == device::kOk) == (world_.Writes() > before),
+              "prepare returns 0 exactly when the device got it");
+        Check(r == device::kOk || r == device::kNotWritten, "prepare returns 0 or -3");
+        break;
+      }
+      case Action::Burn:
+      case Action::Verify: {
+        const std::uint64_t before = world_.Delivered();
+        const int r =
+            action == Action::Burn ? device::SendBurnFlash(link_) : device::SendVerify(link_);
+        Check(r == device::kOk || r == device::kNotAcknowledged, "burn/verify return 0 or -2");
+        const bool read = world_.Delivered() > before;
+        Check(eventExists_ || !read, "without the event nothing is read");
+        Check((r == device::kOk) == (read && world_.LastCode() == device::ReplyAck),
+              "burn/verify succeed exactly when the latest reply is an acknowledgement");
+        Check(Elapsed(start) < static_cast<double>((timeout + kSlack).count()),
+              "burn/verify wait at most the reply time-out");
+        break;
+      }
+      case Action::Wait: {
+        const std::uint64_t before = world_.Delivered();
+        const unsigned code = device::WaitReply(link_);
+        CheckReply(code, world_);
+        const bool read = world_.Delivered() > before;
+        Check(eventExists_ || !read, "without the event nothing is read");
+        Check(read ? code == world_.LastCode() : code == device::ReplyNone,
+              "a wait returns the latest report it read, and nothing when it read none");
+        Check(!read || link_.Replies().ReplyCode() == 0, "a taken reply clears ReplyCode");
+        Check(Elapsed(start) < static_cast<double>((timeout + kSlack).count()),
+              "WaitReply waits at most the reply time-out");
+        break;
+      }
+      case Action::Download: {
+        const std::vector<std::uint8_t> image(input.Upto(kMaxImageSize, true));
+        const std::uint64_t before = world_.Acknowledgements();
+        CountingRun observer;
+        const int r = run_.DownloadImage(observer, image);
+        Check(r == device::kOk || r == device::kNotAcknowledged, "download returns 0 or -2");
+        const std::uint64_t blocks = (image.size() + device::kBlockSize - 1) / device::kBlockSize;
+        Check(r != device::kOk || world_.Acknowledgements() - before >= blocks,
+              "every downloaded block was acknowledged");
+        Check(r == device::kOk || run_.ProgrammingFailed(), "a refused block fails the run");
+        break;
+      }
+      case Action::Run:
+        StartRun(input.Upto(kMaxImageSize, true));
+        break;
+      case Action::Sleep:
+        std::this_thread::sleep_for(std::chrono::microseconds(input.Upto(kMaxDelayUs, true)));
+        break;
+      case Action::SetTimeout:
+        link_.SetReplyTimeoutMs(static_cast<std::uint16_t>(input.Upto(kMaxReplyTimeoutMs, false)));
+        break;
+      case Action::ToggleWatching:
+        watching_ = !watching_;
+        break;
+      case Action::Count:
+        break;
+    }
+  }
+
+ private:
+  void Open() {
+    const bool wasOpen = link_.IsDeviceLinkOpen();
+    const int r = link_.OpenDeviceLink(watching_);
+    Check(r == device::kOk || r == device::kDeviceInUse || r == device::kNoDevice ||
+              r == device::kDeviceRefused,
+          "OpenDeviceLink returns a documented code");
+    Check(r != device::kDeviceRefused || watching_, "only a watching search refuses a device");
+    if (wasOpen) {
+      Check(r == device::kDeviceInUse, "a second open finds the lock taken");
+    } else if (r == device::kOk) {
+      Check(link_.IsDeviceLinkOpen() && world_.LockHeld(), "an open link holds the lock");
+      Check(world_.OpenHandles() == 2, "an open link holds two handles");
+      Check(!watching_ || link_.LoaderMode(), "a watching search accepts only a loader");
+      Check(link_.InputReportLength() <= platform::kReportBufferSize &&
+                link_.OutputReportLength() <= platform::kReportBufferSize,
+            "report lengths within the 65-byte buffers");
+      const device::DeviceInfoRecord info = link_.DeviceInfo();
+      Check(std::memchr(info.SerialString.data(), 0, 256) != nullptr &&
+                std::memchr(info.ProductString.data(), 0, 256) != nullptr,
+            "device strings are terminated");
+    } else {
+      Check(!link_.IsDeviceLinkOpen() && !world_.LockHeld() && world_.OpenHandles() == 0,
+            "a failed open holds nothing");
+    }
+  }
+
+  void StartRun(std::size_t size) {
+    blocks_ = (std::max<std::size_t>(size, 2) + device::kBlockSize - 1) / device::kBlockSize;
+    acknowledgementsBefore_ = world_.Acknowledgements();
+    observer_ = std::make_unique<CountingRun>();
+    Check(run_.StartProgrammingRun(*observer_, Scratch().Load(size)), "the run starts");
+    running_ = true;
+  }
+
+  void JoinRun() {
+    if (!running_) return;
+    run_.JoinProgrammingRun();
+    running_ = false;
+    eventExists_ = false;
+    Check(observer_->finished == 1, "a run finishes once");
+    Check(!run_.ProgrammingActive(), "a finished run is no longer active");
+    Check(!link_.IsDeviceLinkOpen() && !world_.LockHeld() && world_.OpenHandles() == 0,
+          "a finished run holds nothing");
+    Check(!Scratch().Held(), "a finished run released the image");
+    Check((observer_->lastStatus == "Programming completed successfully.") ==
+              !run_.ProgrammingFailed(),
+          "the run's last status says whether it failed");
+    // Enter, every block, burn and verify.
+    Check(run_.ProgrammingFailed() ||
+              world_.Acknowledgements() - acknowledgementsBefore_ >= blocks_ + 3,
+          "a run succeeds only when every step was acknowledged");
+  }
+
+  device::DeviceLink& link_;
+  FakeWorld& world_;
+  device::ProgrammingRun run_;
+  std::unique_ptr<CountingRun> observer_;
+  bool running_ = false;
+  std::uint64_t blocks_ = 0;
+  std::uint64_t acknowledgementsBefore_ = 0;
+  bool eventExists_ = false;
+  bool watching_ = false;  // the wizard's WatchingReconnect
+};
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // The run's fixed pauses (10 and 2500 ms, 1 ms per percent) shrink to microseconds.
-  platform::SetPauseScaleForTests(0.001);
-  Fakes& fakes = TheFakes();
-  Check(device::UsePlatform({&fakes.backend, &fakes.lock, &fakes.instances, &fakes.diagnostics}),
-        "the fake platform installs");
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   InputReader input({data, size});
-  Fakes& fakes = TheFakes();
 
   std::vector<InterfaceConfig> interfaces(1 + input.Upto(kMaxInterfaces - 1, false));
   for (InterfaceConfig& config : interfaces) config = InterfaceFrom(input);
@@ -571,22 +633,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::deque<ScriptedRead> reads(input.Upto(kMaxReads, false));
   for (ScriptedRead& read : reads) read = ReadFrom(input);
 
-  device::ResetDeviceLinkForTests();
-  device::ResetFlagsForTests();
-  device::ReplyEvent.Close();
-  device::ReplyTimeoutMs = 2;
-  fakes.world.Reset(std::move(interfaces), std::move(reads), lockResult);
-
-  EventView event;
-  for (std::size_t i = 0; i < kMaxActions && !input.AtEnd(); ++i) {
-    const auto action = static_cast<Action>(input.U8() % static_cast<unsigned>(Action::Count));
-    DoAction(action, input, fakes.world, event);
+  FakeWorld world(std::move(interfaces), std::move(reads), lockResult);
+  FakeBackend backend(world);
+  FakeLock lock(world);
+  FakeInstances instances;
+  platform::DiagnosticsLog diagnostics;
+  const platform::Platform services{&backend, &lock, &instances, &diagnostics,
+                                    platform::Pauses(kPauseScale)};
+  {
+    device::DeviceLink link(services);
+    link.SetReplyTimeoutMs(2);
+    Harness harness(link, world);
+    for (std::size_t i = 0; i < kMaxActions && !input.AtEnd(); ++i)
+      harness.Do(static_cast<Action>(input.U8() % static_cast<unsigned>(Action::Count)), input);
   }
-
-  device::ReplyEvent.Close();
-  device::CloseDeviceLink();
-  firmware::UnloadFirmwareFile();
-  fakes.diagnostics.Take();
-  Check(!fakes.world.LockHeld() && fakes.world.OpenHandles() == 0, "nothing left open");
+  Check(!world.LockHeld() && world.OpenHandles() == 0, "nothing left open");
   return 0;
 }

@@ -125,10 +125,12 @@ void KavoriInterface(rp::InputWriter& w, rp::ProductIdKind kind, unsigned inLeng
   w.U8(static_cast<unsigned>(product.size())).Bytes(product);
 }
 
-void Reads(rp::InputWriter& w, const std::vector<std::pair<rp::ReadKind, Bytes>>& reads) {
+// Each read `delayUs` after the device is asked (after the command, for ReportAfterWrite).
+void Reads(rp::InputWriter& w, const std::vector<std::pair<rp::ReadKind, Bytes>>& reads,
+           unsigned delayUs = 0) {
   w.U8(static_cast<unsigned>(reads.size()));
   for (const auto& [kind, report] : reads) {
-    w.U8(static_cast<unsigned>(kind)).U16(0);
+    w.U8(static_cast<unsigned>(kind)).U16(delayUs);
     if (kind == rp::ReadKind::Report || kind == rp::ReadKind::ReportAfterWrite)
       w.U8(static_cast<unsigned>(report.size())).Bytes(report);
   }
@@ -179,6 +181,22 @@ std::vector<Seed> ReplyPathSeeds() {
     Act(w, Action::Run);
     w.U16(200);
     seeds.push_back({"programming-run", w.Data()});
+  }
+  {  // The link closed while the run's thread waits for a slow reply.
+    rp::InputWriter w;
+    w.U8(0);
+    KavoriInterface(w, rp::ProductIdKind::Loader, 65, 65);
+    w.U8(0);
+    Reads(w, Acks(4), 1500);
+    Act(w, Action::Open);
+    Act(w, Action::SetTimeout);
+    w.U8(8);
+    Act(w, Action::Run);
+    w.U16(400);
+    Act(w, Action::Sleep);
+    w.U16(2000);
+    Act(w, Action::Close);
+    seeds.push_back({"close-during-run", w.Data()});
   }
   {  // A refusal, then the device vanishes.
     rp::InputWriter w;

@@ -49,11 +49,14 @@ enum class Action : std::uint8_t {
   Burn,
   Verify,
   Wait,
-  Download,        // followed by the image size (16 bits)
-  Run,             // followed by the image size (16 bits)
+  Download,  // followed by the image size (16 bits)
+  // Followed by the image size (16 bits), at least the magic's 2 bytes: starts the programming run
+  // on its thread. Until the run is joined only Close, CloseEvent, Sleep and SetTimeout act beside
+  // it; any other action joins it first.
+  Run,
   Sleep,           // followed by microseconds (16 bits)
   SetTimeout,      // followed by milliseconds (8 bits)
-  ToggleWatching,  // WatchingReconnect
+  ToggleWatching,  // the wizard's WatchingReconnect, which Open passes on
   Count,
 };
 

@@ -3,23 +3,28 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <ostream>
+#include <stop_token>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "firmware/firmware_image.hpp"
+#include "firmware/firmware_report.hpp"
 #include "firmware/firmware_selection.hpp"
 #include "firmware/image_builder.hpp"
-#include "platform/file.hpp"
+#include "platform/pause.hpp"
 #include "test_support.hpp"
 
 namespace kavori::firmware {
 namespace {
 
-using test::FirmwareImageTest;
-using test::LoadedBytes;
+using test::BytesOf;
+using test::Locked;
+using test::LockedFiles;
+using test::TempDir;
 using test::WriteFile;
 
 constexpr const char* kSerial = "KAVSBL01234567890ABCDE";  // A = 23, B = 89
@@ -54,46 +59,66 @@ std::string PaddedDirectory(std::string directory, std::size_t length) {
   return directory;
 }
 
-class SelectFirmwareTest : public FirmwareImageTest {
+class SelectFirmwareTest : public ::testing::Test {
  protected:
   void Put(const std::string& name, const std::vector<std::uint8_t>& content) {
     WriteFile(dir_.File(name), content);
   }
-  FirmwareSearchResult Select(const std::string& directory) {
-    return SelectFirmware(directory, device_, info_);
+  // The search with its pauses shortened; `tried_` gets the names in the order they were judged.
+  FirmwareSelection Select(const std::string& directory, std::stop_token stop = {}) {
+    tried_.clear();
+    return SelectFirmware(directory, device_, pauses_, stop,
+                          [this](const EntryVerdict& verdict) { tried_.push_back(verdict.name); });
   }
-  FirmwareSearchResult Select() { return Select(dir_.Path()); }
+  FirmwareSelection Select() { return Select(dir_.Path()); }
 
-  void ExpectNothingLoadedAndNoFileLocked() {
-    EXPECT_EQ(FirmwareImage.bytes, nullptr);
-    EXPECT_EQ(FirmwareImage.file, nullptr);
-    for (const auto& entry : std::filesystem::directory_iterator(dir_.Path())) {
-      if (!entry.is_regular_file()) continue;
-      EXPECT_NE(platform::ExclusiveFile::Open(entry.path().string()), nullptr)
-          << entry.path() << " is still held open";
+  // That only the chosen file is held; then, with the image released, that the report of the
+  // same folder agrees with the search and holds nothing.
+  void ExpectReportAgrees(FirmwareSelection selection) {
+    const std::string chosen = selection.image ? selection.info.fileName : std::string();
+    EXPECT_EQ(LockedFiles(dir_.Path()),
+              chosen.empty() ? std::vector<std::string>{} : std::vector<std::string>{chosen});
+    selection.image.reset();
+    const FolderReport report = ReportFirmwareFolder(dir_.Path(), device_);
+    EXPECT_EQ(report.result, selection.result) << "the report disagrees with the search";
+    if (chosen.empty()) {
+      EXPECT_FALSE(report.chosen.has_value());
+    } else {
+      ASSERT_TRUE(report.chosen.has_value());
+      EXPECT_EQ(report.entries[*report.chosen].name, chosen);
     }
+    EXPECT_EQ(LockedFiles(dir_.Path()), std::vector<std::string>{}) << "held after the report";
   }
 
+  TempDir dir_;
   firmware::TargetDevice device_ = Device(kSerial);
-  FirmwareInfo info_;
+  platform::Pauses pauses_{0.01};
+  std::vector<std::string> tried_;
 };
 
 TEST_F(SelectFirmwareTest, NoFileWithoutEntriesEndingInDotHex) {
-  EXPECT_EQ(Select(), FirmwareSearchResult::NoFile);
+  EXPECT_EQ(Select().result, FirmwareSearchResult::NoFile);
   Put("upper.HEX", Image(kSuitableCode));
   Put("notes.txt", Image(kSuitableCode));
   Put("hex", Image(kSuitableCode));
   Put("image.hex.bak", Image(kSuitableCode));
-  EXPECT_EQ(Select(), FirmwareSearchResult::NoFile) << "the suffix is matched case-sensitively";
-  ExpectNothingLoadedAndNoFileLocked();
+  FirmwareSelection selection = Select();
+  EXPECT_EQ(selection.result, FirmwareSearchResult::NoFile)
+      << "the suffix is matched case-sensitively";
+  EXPECT_TRUE(tried_.empty());
+  ExpectReportAgrees(std::move(selection));
 }
 
 TEST_F(SelectFirmwareTest, NoFileWhenTheDirectoryCannotBeSearched) {
   Put("a.hex", Image(kSuitableCode));
-  EXPECT_EQ(Select(dir_.File("missing")), FirmwareSearchResult::NoFile);
-  EXPECT_EQ(Select(""), FirmwareSearchResult::NoFile);
-  EXPECT_EQ(Select(dir_.File("a.hex")), FirmwareSearchResult::NoFile) << "a file, not a directory";
-  ExpectNothingLoadedAndNoFileLocked();
+  for (const std::string& directory : {dir_.File("missing"), std::string(), dir_.File("a.hex")}) {
+    SCOPED_TRACE(directory);
+    const FirmwareSelection selection = Select(directory);
+    EXPECT_EQ(selection.result, FirmwareSearchResult::NoFile);
+    EXPECT_FALSE(selection.image);
+    EXPECT_FALSE(ImageEntries(directory)) << "the listing must fail, not come back empty";
+  }
+  EXPECT_FALSE(Locked(dir_.File("a.hex")));
 }
 
 struct EntriesCase {
@@ -110,8 +135,13 @@ class SelectEntriesTest : public SelectFirmwareTest,
 // Only the last entry tried decides the failure, and entries are tried in byte order of names.
 TEST_P(SelectEntriesTest, LastEntryTriedDecides) {
   for (const auto& [name, content] : GetParam().entries) Put(name, content);
-  EXPECT_EQ(Select(), GetParam().result);
-  ExpectNothingLoadedAndNoFileLocked();
+  FirmwareSelection selection = Select();
+  EXPECT_EQ(selection.result, GetParam().result);
+  EXPECT_FALSE(selection.image);
+  EXPECT_FALSE(selection.stopped);
+  EXPECT_EQ(tried_.size(), GetParam().entries.size()) << "a failure tries every entry";
+  EXPECT_TRUE(std::is_sorted(tried_.begin(), tried_.end()));
+  ExpectReportAgrees(std::move(selection));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -140,7 +170,7 @@ INSTANTIATE_TEST_SUITE_P(
                     FirmwareSearchResult::TypeError}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(SelectFirmwareTest, FirstSuitableEntryStaysLoadedAndLaterOnesAreNotTried) {
+TEST_F(SelectFirmwareTest, FirstSuitableEntryIsReturnedLoadedAndLaterOnesAreNotTried) {
   const auto chosen = Image(kSuitableCode, 0x000B, 0x0203);
   Put("e.hex", Image(kSuitableCode, 0x0005, 0x0110));
   Put("d.hex", chosen);
@@ -148,76 +178,108 @@ TEST_F(SelectFirmwareTest, FirstSuitableEntryStaysLoadedAndLaterOnesAreNotTried)
   Put("b.hex", kMagicOnly);
   Put("a.hex", kWrongMagic);
 
-  ASSERT_EQ(Select(), FirmwareSearchResult::Suitable);
-  EXPECT_EQ(info_.fileName, "d.hex");
-  EXPECT_EQ(LoadedBytes(), chosen) << "exactly the chosen image must be loaded";
-  EXPECT_EQ(platform::ExclusiveFile::Open(dir_.File("d.hex")), nullptr)
-      << "the chosen file stays held while its image is loaded";
-  for (const char* other : {"a.hex", "b.hex", "c.hex", "e.hex"}) {
-    EXPECT_NE(platform::ExclusiveFile::Open(dir_.File(other)), nullptr) << other;
-  }
-  EXPECT_EQ(info_.fileVersion, "11.02.03");
-  EXPECT_EQ(info_.deviceVersion, "5.01.16");
-  EXPECT_EQ(info_.partNumber, "KAVSBL0123");
-  EXPECT_EQ(info_.serialNumber, "4567-89-0ABCDE");
+  FirmwareSelection selection = Select();
+  ASSERT_EQ(selection.result, FirmwareSearchResult::Suitable);
+  ASSERT_TRUE(selection.image);
+  EXPECT_EQ(tried_, (std::vector<std::string>{"a.hex", "b.hex", "c.hex", "d.hex"}));
+  EXPECT_EQ(selection.info.fileName, "d.hex");
+  EXPECT_EQ(BytesOf(*selection.image), chosen) << "exactly the chosen image is returned";
+  EXPECT_EQ(selection.image->FileVersionWord(), 0x0B0203u) << "the chosen image is scanned";
+  EXPECT_STREQ(selection.image->ProductCode(), kSuitableCode);
+  EXPECT_EQ(selection.info.fileVersion, "11.02.03");
+  EXPECT_EQ(selection.info.deviceVersion, "5.01.16");
+  EXPECT_EQ(selection.info.partNumber, "KAVSBL0123");
+  EXPECT_EQ(selection.info.serialNumber, "4567-89-0ABCDE");
+  ExpectReportAgrees(std::move(selection));
 }
 
-TEST_F(SelectFirmwareTest, ImageLeftLoadedByTheCallerIsReleased) {
-  Put("a.hex", Image(kSuitableCode));
-  ASSERT_NE(LoadFirmwareFile(dir_.File("a.hex").c_str()), -1);
-  EXPECT_EQ(Select(), FirmwareSearchResult::Suitable) << "the caller's load must not lock it out";
-  EXPECT_EQ(info_.fileName, "a.hex");
+// A stop request ends the search before the next entry; nothing it judged stays held.
+TEST_F(SelectFirmwareTest, StopRequestEndsTheSearchBeforeTheNextEntry) {
+  constexpr std::size_t kEntries = 20;
+  for (std::size_t i = 0; i + 1 < kEntries; ++i) {
+    char name[16];
+    std::snprintf(name, sizeof name, "e%02zu.hex", i);
+    Put(name, kWrongMagic);
+  }
+  Put("z.hex", Image(kSuitableCode));
+
+  for (const std::size_t stopAfter : {0u, 1u, 3u}) {
+    SCOPED_TRACE(stopAfter);
+    std::stop_source stop;
+    if (stopAfter == 0) stop.request_stop();
+    std::vector<std::string> seen;
+    const FirmwareSelection selection =
+        SelectFirmware(dir_.Path(), device_, pauses_, stop.get_token(), [&](const EntryVerdict& v) {
+          seen.push_back(v.name);
+          if (seen.size() == stopAfter) stop.request_stop();
+        });
+    EXPECT_TRUE(selection.stopped);
+    EXPECT_EQ(seen.size(), stopAfter) << "entries were tried after the stop request";
+    EXPECT_FALSE(selection.image);
+    EXPECT_EQ(selection.result,
+              stopAfter == 0 ? FirmwareSearchResult::NoFile : FirmwareSearchResult::InvalidFile);
+    EXPECT_EQ(LockedFiles(dir_.Path()), std::vector<std::string>{});
+  }
 }
 
 // Entries that are no regular files are not loadable; a FIFO must not hang the search in open.
 TEST_F(SelectFirmwareTest, DirectoryOrFifoNamedLikeAnImageIsNotLoadable) {
   std::filesystem::create_directory(dir_.File("x.hex"));
-  EXPECT_EQ(Select(), FirmwareSearchResult::InvalidFile);
+  EXPECT_EQ(Select().result, FirmwareSearchResult::InvalidFile);
   ASSERT_EQ(::mkfifo(dir_.File("y.hex").c_str(), 0600), 0);
-  EXPECT_EQ(Select(), FirmwareSearchResult::InvalidFile);
+  EXPECT_EQ(Select().result, FirmwareSearchResult::InvalidFile);
 
   std::filesystem::create_directory(dir_.File("a.hex"));
   Put("b.hex", Image(kSuitableCode));
-  EXPECT_EQ(Select(), FirmwareSearchResult::Suitable);
-  EXPECT_EQ(info_.fileName, "b.hex");
+  const FirmwareSelection selection = Select();
+  EXPECT_EQ(selection.result, FirmwareSearchResult::Suitable);
+  EXPECT_EQ(selection.info.fileName, "b.hex");
 }
 
 TEST_F(SelectFirmwareTest, PathsMustFitFiveHundredTwelveCharacters) {
   Put("a.hex", Image(kSuitableCode));
   // "<directory>/a.hex" is the directory's length plus 6; the NUL needs one more.
-  EXPECT_EQ(Select(PaddedDirectory(dir_.Path(), 505)), FirmwareSearchResult::Suitable);
-  UnloadFirmwareFile();
-  EXPECT_EQ(Select(PaddedDirectory(dir_.Path(), 506)), FirmwareSearchResult::InvalidFile);
-  EXPECT_EQ(Select(PaddedDirectory(dir_.Path(), 511)), FirmwareSearchResult::InvalidFile);
-  EXPECT_EQ(Select(PaddedDirectory(dir_.Path(), 512)), FirmwareSearchResult::NoFile);
-  ExpectNothingLoadedAndNoFileLocked();
+  EXPECT_EQ(Select(PaddedDirectory(dir_.Path(), 505)).result, FirmwareSearchResult::Suitable);
+  for (const std::size_t length : {506u, 511u}) {
+    const FirmwareSelection selection = Select(PaddedDirectory(dir_.Path(), length));
+    EXPECT_EQ(selection.result, FirmwareSearchResult::InvalidFile) << length;
+    ASSERT_EQ(tried_.size(), 1u);
+  }
+  const JudgedEntry judged = JudgeEntry(PaddedDirectory(dir_.Path(), 506), "a.hex", &device_);
+  ASSERT_TRUE(judged.verdict.loadError.has_value());
+  EXPECT_EQ(judged.verdict.loadError->check, LoadError::Check::PathTooLong);
+  EXPECT_EQ(Select(PaddedDirectory(dir_.Path(), 512)).result, FirmwareSearchResult::NoFile);
+  EXPECT_FALSE(Locked(dir_.File("a.hex")));
 }
 
 TEST_F(SelectFirmwareTest, OverlongEntrySkippedInFavourOfALaterOne) {
   const std::string directory = PaddedDirectory(dir_.Path(), 480);
   Put(std::string(30, 'a') + ".hex", Image(kSuitableCode));  // 480 + 1 + 34 > 511
   Put("b.hex", Image(kSuitableCode));
-  EXPECT_EQ(Select(directory), FirmwareSearchResult::Suitable);
-  EXPECT_EQ(info_.fileName, "b.hex");
+  const FirmwareSelection selection = Select(directory);
+  EXPECT_EQ(selection.result, FirmwareSearchResult::Suitable);
+  EXPECT_EQ(selection.info.fileName, "b.hex");
 }
 
 TEST_F(SelectFirmwareTest, WorkedSerialNumberTexts) {
   device_ = Device("ABCDEF12345678901234XY", 0x000B0203);
   Put("a.hex", Image("ABCDEF0000343490900000"));  // A and B exactly at both bounds
-  ASSERT_EQ(Select(), FirmwareSearchResult::Suitable);
-  EXPECT_EQ(info_.partNumber, "ABCDEF1234");
-  EXPECT_EQ(info_.serialNumber, "5678-90-1234XY");
-  EXPECT_EQ(info_.fileVersion, "5.01.16");
-  EXPECT_EQ(info_.deviceVersion, "11.02.03");
+  const FirmwareSelection selection = Select();
+  ASSERT_EQ(selection.result, FirmwareSearchResult::Suitable);
+  EXPECT_EQ(selection.info.partNumber, "ABCDEF1234");
+  EXPECT_EQ(selection.info.serialNumber, "5678-90-1234XY");
+  EXPECT_EQ(selection.info.fileVersion, "5.01.16");
+  EXPECT_EQ(selection.info.deviceVersion, "11.02.03");
 }
 
 TEST_F(SelectFirmwareTest, SerialBytesAfterATerminatorStillCount) {
   device_ = Device("ABCDEF12345678901234XY");
   device_.serialString[12] = '\0';  // the texts end there, the numbers are still read
   Put("a.hex", Image("ABCDEF0000343490900000"));
-  ASSERT_EQ(Select(), FirmwareSearchResult::Suitable);
-  EXPECT_EQ(info_.partNumber, "ABCDEF1234");
-  EXPECT_EQ(info_.serialNumber, "56");
+  const FirmwareSelection selection = Select();
+  ASSERT_EQ(selection.result, FirmwareSearchResult::Suitable);
+  EXPECT_EQ(selection.info.partNumber, "ABCDEF1234");
+  EXPECT_EQ(selection.info.serialNumber, "56");
 }
 
 struct CompatibilityCase {
@@ -295,6 +357,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(CompatibilityValue, NullInputIsNeverSuitable) {
   EXPECT_EQ(CompatibilityValue(nullptr, kSerial), 0);
   EXPECT_EQ(CompatibilityValue(kSuitableCode, nullptr), 0);
+  EXPECT_EQ(CheckCompatibility(nullptr, kSerial).Text(), "no product code or serial");
 }
 
 TEST(VersionText, BytesAsDecimalWithTwoDigitMinimum) {

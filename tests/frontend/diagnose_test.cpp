@@ -8,11 +8,13 @@
 #include <QJsonArray>
 #include <QProcess>
 #include <QStringList>
+#include <filesystem>
 #include <memory>
 #include <string>
 
 #include "device/sim_fixture.hpp"
 #include "firmware/image_builder.hpp"
+#include "platform/file.hpp"
 #include "platform/linux/socket_lock.hpp"
 
 namespace kavori::frontend {
@@ -35,11 +37,19 @@ class DiagnoseTest : public testing::SimFixture {
                     .WriteTo(dir_.File(name)));
   }
 
-  const firmware::FileReport& File(const DiagnoseReport& report, const std::string& name) {
-    for (const firmware::FileReport& file : report.files)
+  const firmware::EntryVerdict& File(const DiagnoseReport& report, const std::string& name) {
+    for (const firmware::EntryVerdict& file : report.files)
       if (file.name == name) return file;
     ADD_FAILURE() << "no entry " << name;
     return report.files.front();
+  }
+
+  // Whether every file of the folder can be opened for loading: no image of the report is alive.
+  bool NoFileHeld() {
+    for (const auto& entry : std::filesystem::directory_iterator(dir_.Path())) {
+      if (!platform::ExclusiveFile::Open(entry.path().string())) return false;
+    }
+    return true;
   }
 
   testing::ScratchDir dir_;
@@ -56,22 +66,24 @@ TEST_F(DiagnoseTest, EveryFileGetsItsReasonAndTheFirstSuitableIsChosen) {
   Put("f.hex", Code("KAVSBL", "0099", "0099"));
   Put("g.hex", Code("KAVSBL", "0099", "0099"));
 
-  const DiagnoseReport report = Diagnose(dir_.Path());
+  const DiagnoseReport report = Diagnose(Link(), dir_.Path());
   EXPECT_EQ(report.outcome, DiagnoseOutcome::Ready);
   EXPECT_EQ(report.verdict, "the wizard reaches its information page with f.hex");
-  EXPECT_EQ(File(report, "a.hex").verdict, "not loadable: magic 07 AA, not 08 AA");
-  EXPECT_EQ(File(report, "b.hex").verdict,
+  EXPECT_EQ(File(report, "a.hex").Text(), "not loadable: magic 07 AA, not 08 AA");
+  EXPECT_EQ(File(report, "b.hex").Text(),
             "no Kavori product id with a product code after it in the image");
-  EXPECT_EQ(File(report, "c.hex").verdict,
+  EXPECT_EQ(File(report, "c.hex").Text(),
             "product code rejected at position 5: file has 0x58, serial 0x4C");
-  EXPECT_EQ(File(report, "d.hex").verdict,
+  EXPECT_EQ(File(report, "d.hex").Text(),
             "serial out of range: number A (serial 8-9) is 23, the file takes 30 to 99");
-  EXPECT_EQ(File(report, "e.hex").verdict,
+  EXPECT_EQ(File(report, "e.hex").Text(),
             "serial out of range: number B (serial 14-15) is 89, the file takes 0 to 88");
-  EXPECT_TRUE(File(report, "f.hex").chosen);
-  EXPECT_FALSE(File(report, "g.hex").chosen) << "only the first suitable file is the wizard's";
-  EXPECT_EQ(File(report, "g.hex").verdict, "suitable");
-  EXPECT_FALSE(firmware::FirmwareImage.bytes) << "the report left an image loaded";
+  ASSERT_TRUE(report.chosen.has_value());
+  EXPECT_EQ(report.files[*report.chosen].name, "f.hex")
+      << "only the first suitable file is the wizard's";
+  EXPECT_EQ(File(report, "g.hex").Text(), "suitable");
+  EXPECT_TRUE(NoFileHeld()) << "the report left an image loaded";
+  EXPECT_FALSE(Link().IsDeviceLinkOpen()) << "the report left the link open";
 }
 
 TEST_F(DiagnoseTest, EachRefusalNamesItsCause) {
@@ -93,16 +105,15 @@ TEST_F(DiagnoseTest, EachRefusalNamesItsCause) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.options);
     MakeWorld(c.options);
-    const DiagnoseReport report = Diagnose(dir_.Path());
+    const DiagnoseReport report = Diagnose(Link(), dir_.Path());
     EXPECT_EQ(report.outcome, c.outcome);
     EXPECT_EQ(report.verdict, c.verdict);
-    ASSERT_TRUE(device::UsePlatform({}));
   }
 }
 
 TEST_F(DiagnoseTest, LoaderModeDeviceAndTwoDevicesAreListed) {
   MakeWorld("pid=0x8105,devices=2");
-  const DiagnoseReport report = Diagnose(dir_.Path());
+  const DiagnoseReport report = Diagnose(Link(), dir_.Path());
   ASSERT_EQ(report.nodes.size(), 2u);
   EXPECT_EQ(report.nodes[0].mode, "loader");
   EXPECT_EQ(report.nodes[0].inputLength, 65);
@@ -120,10 +131,10 @@ TEST_F(DiagnoseTest, TheLockHoldersProcessIsNamed) {
   ASSERT_TRUE(holder.waitForReadyRead(10000));
   ASSERT_EQ(holder.readLine(), "Acquired\n");
   platform::host::AbstractSocketLock probe(name);
-  platform::Platform services = world_->Services();
+  platform::Platform services = services_;
   services.lock = &probe;
-  ASSERT_TRUE(device::UsePlatform(services));
-  const DiagnoseReport report = Diagnose(dir_.Path());
+  device::DeviceLink link(services);
+  const DiagnoseReport report = Diagnose(link, dir_.Path());
   EXPECT_EQ(report.lock, DiagnoseReport::LockState::Held);
   ASSERT_TRUE(report.holder.has_value());
   EXPECT_EQ(report.holder->pid, holder.processId());
@@ -134,7 +145,7 @@ TEST_F(DiagnoseTest, TheLockHoldersProcessIsNamed) {
 TEST_F(DiagnoseTest, JsonDocumentHasItsDocumentedShape) {
   MakeWorld("");
   Put("f.hex", Code("KAVSBL", "0099", "0099"));
-  const QJsonObject document = DiagnoseJson(Diagnose(dir_.Path()));
+  const QJsonObject document = DiagnoseJson(Diagnose(Link(), dir_.Path()));
   EXPECT_EQ(document.keys(), (QStringList{"count", "device_search", "directory", "files", "hints",
                                           "lock", "nodes", "verdict"}));
   const QJsonObject node = document["nodes"].toArray().first().toObject();
