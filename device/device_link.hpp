@@ -7,6 +7,7 @@
 // racing a worker stays safe. The reply channel's wait runs on the programming run's thread.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -65,7 +66,9 @@ class DeviceLink {
   // The time-out of every reply wait, 1..32766 ms (30000 at start); read afresh at every wait,
   // so a change applies from the next one. Any thread.
   std::uint16_t ReplyTimeoutMs() const { return replyTimeoutMs_.load(); }
-  void SetReplyTimeoutMs(std::uint16_t ms) { replyTimeoutMs_ = ms; }
+  void SetReplyTimeoutMs(std::uint16_t ms) {
+    replyTimeoutMs_ = std::clamp<std::uint16_t>(ms, 1, 32766);
+  }
 
  private:
   int FindDevice(bool watchingReconnect);

@@ -109,6 +109,7 @@ bool ProgrammingRun::StartProgrammingRun(RunObserver& observer, firmware::Firmwa
   std::lock_guard guard(threadMutex_);
   if (thread_.joinable()) thread_.join();
   active_ = true;
+  failed_ = false;
   try {
     thread_ = std::thread(
         [this, &observer](firmware::FirmwareImage owned) { Run(observer, std::move(owned)); },

@@ -9,7 +9,6 @@
 #include <thread>
 
 #include "device/commands.hpp"
-#include "device/flags.hpp"
 #include "device/results.hpp"
 #include "device/sim_fixture.hpp"
 
@@ -22,33 +21,34 @@ std::string Text(const std::array<char, 256>& field) { return field.data(); }
 
 TEST_F(DeviceLinkTest, OpensTheKavoriBehindAForeignDeviceAndFillsDeviceInfo) {
   MakeWorld("pid=0x000A,release=0x0203,product=Kavori Sable,serial=KAVSBL01234567890ABCDE");
-  ASSERT_EQ(OpenDeviceLink(), kOk);
-  EXPECT_TRUE(IsDeviceLinkOpen());
+  ASSERT_EQ(Link().OpenDeviceLink(), kOk);
+  EXPECT_TRUE(Link().IsDeviceLinkOpen());
   EXPECT_TRUE(world_->LockHeld());
-  EXPECT_EQ(DeviceInfo.ProductId, 0x000A);
-  EXPECT_EQ(DeviceInfo.VersionWord, 0x000A0203u);
-  EXPECT_FALSE(LoaderMode);
-  EXPECT_EQ(Text(DeviceInfo.ProductString), "Kavori Sable");
-  EXPECT_EQ(Text(DeviceInfo.SerialString), "KAVSBL01234567890ABCDE");
-  EXPECT_EQ(InputReportLength(), 65);
-  EXPECT_EQ(OutputReportLength(), 65);
+  const DeviceInfoRecord info = Link().DeviceInfo();
+  EXPECT_EQ(info.ProductId, 0x000A);
+  EXPECT_EQ(info.VersionWord, 0x000A0203u);
+  EXPECT_FALSE(Link().LoaderMode());
+  EXPECT_EQ(Text(info.ProductString), "Kavori Sable");
+  EXPECT_EQ(Text(info.SerialString), "KAVSBL01234567890ABCDE");
+  EXPECT_EQ(Link().InputReportLength(), 65);
+  EXPECT_EQ(Link().OutputReportLength(), 65);
 
-  EXPECT_EQ(CloseDeviceLink(), kOk);
-  EXPECT_FALSE(IsDeviceLinkOpen());
+  EXPECT_EQ(Link().CloseDeviceLink(), kOk);
+  EXPECT_FALSE(Link().IsDeviceLinkOpen());
   EXPECT_FALSE(world_->LockHeld());
   EXPECT_EQ(Device().openHandles, 0u) << "a handle survived CloseDeviceLink";
   // DeviceInfo outlives the link: the wizard reads it after closing.
-  EXPECT_EQ(DeviceInfo.ProductId, 0x000A);
+  EXPECT_EQ(Link().DeviceInfo().ProductId, 0x000A);
 }
 
 TEST_F(DeviceLinkTest, LoaderModeIdSetsLoaderModeAndTheVersionWord) {
   MakeWorld("pid=0x810B,release=0x0102");
-  ASSERT_EQ(OpenDeviceLink(), kOk);
-  EXPECT_TRUE(LoaderMode);
-  EXPECT_EQ(DeviceInfo.VersionWord, 0x810B0102u);
+  ASSERT_EQ(Link().OpenDeviceLink(), kOk);
+  EXPECT_TRUE(Link().LoaderMode());
+  EXPECT_EQ(Link().DeviceInfo().VersionWord, 0x810B0102u);
 }
 
-// Every failed open must leave nothing held: no lock, no handle, no reader.
+// Every failed open must leave nothing held: no lock, no handle.
 TEST_F(DeviceLinkTest, FailuresHoldNothing) {
   struct Case {
     const char* options;
@@ -62,114 +62,120 @@ TEST_F(DeviceLinkTest, FailuresHoldNothing) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.options);
     MakeWorld(c.options);
-    EXPECT_EQ(OpenDeviceLink(), c.expected);
-    EXPECT_FALSE(IsDeviceLinkOpen());
+    EXPECT_EQ(Link().OpenDeviceLink(), c.expected);
+    EXPECT_FALSE(Link().IsDeviceLinkOpen());
     EXPECT_FALSE(world_->LockHeld());
     if (world_->DeviceCount() > 0) {
       EXPECT_EQ(Device().openHandles, 0u);
     }
-    ASSERT_TRUE(UsePlatform({}));
   }
 }
 
 TEST_F(DeviceLinkTest, LockHeldByAnotherApplicationOpensNoDevice) {
   MakeWorld("lock=held");
-  EXPECT_EQ(OpenDeviceLink(), kDeviceInUse);
+  EXPECT_EQ(Link().OpenDeviceLink(), kDeviceInUse);
   EXPECT_EQ(Device().opens, 0u);
 }
 
 TEST_F(DeviceLinkTest, SecondOpenIsRefusedAndLeavesTheFirstLinkWorking) {
   MakeWorld("pid=0x8105");
-  ASSERT_EQ(OpenDeviceLink(), kOk);
+  ASSERT_EQ(Link().OpenDeviceLink(), kOk);
   const unsigned opens = Device().opens;
-  EXPECT_EQ(OpenDeviceLink(), kDeviceInUse);
-  EXPECT_TRUE(IsDeviceLinkOpen());
+  EXPECT_EQ(Link().OpenDeviceLink(), kDeviceInUse);
+  EXPECT_TRUE(Link().IsDeviceLinkOpen());
   EXPECT_EQ(Device().opens, opens) << "the refused open touched the device";
 
-  ReplyEvent.Create();
-  SendEnterProgramming();
-  EXPECT_EQ(WaitReply(), ReplyAck) << "the first link no longer answers";
-  ReplyEvent.Close();
+  Link().Replies().Create();
+  SendEnterProgramming(Link());
+  EXPECT_EQ(WaitReply(Link()), ReplyAck) << "the first link no longer answers";
+  Link().Replies().Close();
 }
 
+// A refused device tells its ids and that it is not in its loader, but its strings are not read:
+// the identity the firmware check trusts stays that of the device last accepted.
 TEST_F(DeviceLinkTest, NormalModeDeviceIsRefusedWhileWatchingReconnect) {
-  MakeWorld("pid=0x000A,release=0x0304");
-  std::strcpy(DeviceInfo.ProductString.data(), "earlier product");
-  std::strcpy(DeviceInfo.SerialString.data(), "earlier serial");
-  LoaderMode = true;
-  WatchingReconnect = true;
+  MakeWorld("devices=2,release=0x0304,replug=0");
+  ASSERT_NE(Device(0).serial, Device(1).serial);
+  // The second device, in its loader, is the one last accepted.
+  world_->Unplug(0);
+  ASSERT_EQ(Link().OpenDeviceLink(), kOk);
+  ASSERT_EQ(SendPrepare(Link()), kOk);
+  Link().CloseDeviceLink();
+  ASSERT_TRUE(testing::Eventually([this] { return Device(1).present && Device(1).loaderMode; }));
+  ASSERT_EQ(Link().OpenDeviceLink(), kOk);
+  ASSERT_TRUE(Link().LoaderMode());
+  Link().CloseDeviceLink();
+  world_->Plug(0);
 
-  EXPECT_EQ(OpenDeviceLink(), kDeviceRefused);
-  EXPECT_FALSE(IsDeviceLinkOpen());
+  EXPECT_EQ(Link().OpenDeviceLink(/*watchingReconnect=*/true), kDeviceRefused);
+  EXPECT_FALSE(Link().IsDeviceLinkOpen());
   EXPECT_FALSE(world_->LockHeld());
-  EXPECT_EQ(DeviceInfo.ProductId, 0x000A);
-  EXPECT_EQ(DeviceInfo.VersionWord, 0x000A0304u);
-  EXPECT_FALSE(LoaderMode);
-  EXPECT_EQ(Text(DeviceInfo.ProductString), "earlier product");
-  EXPECT_EQ(Text(DeviceInfo.SerialString), "earlier serial");
+  EXPECT_EQ(Device(0).openHandles, 0u);
+  const DeviceInfoRecord info = Link().DeviceInfo();
+  EXPECT_EQ(info.ProductId, 0x0005);
+  EXPECT_EQ(info.VersionWord, 0x00050304u);
+  EXPECT_FALSE(Link().LoaderMode());
+  EXPECT_EQ(Text(info.SerialString), Device(1).serial);
 }
 
 TEST_F(DeviceLinkTest, FirstAcceptableDeviceWinsAndTheSecondIsNeverOpened) {
   MakeWorld("devices=2");
-  ASSERT_EQ(OpenDeviceLink(), kOk);
-  EXPECT_EQ(Text(DeviceInfo.SerialString), Device(0).serial);
+  ASSERT_EQ(Link().OpenDeviceLink(), kOk);
+  EXPECT_EQ(Text(Link().DeviceInfo().SerialString), Device(0).serial);
   EXPECT_GT(Device(0).opens, 0u);
   EXPECT_EQ(Device(1).opens, 0u);
 }
 
-TEST_F(DeviceLinkTest, PlatformCannotBeSwappedUnderAnOpenLink) {
-  MakeWorld();
-  ASSERT_EQ(OpenDeviceLink(), kOk);
-  EXPECT_FALSE(UsePlatform({}));
-  CloseDeviceLink();
-  EXPECT_TRUE(UsePlatform(world_->Services()));
-}
-
 TEST_F(DeviceLinkTest, CloseIsHarmlessWhenNothingIsOpenAndWhenRepeated) {
   MakeWorld();
-  EXPECT_EQ(CloseDeviceLink(), kOk);
-  ASSERT_EQ(OpenDeviceLink(), kOk);
-  EXPECT_EQ(CloseDeviceLink(), kOk);
-  EXPECT_EQ(CloseDeviceLink(), kOk);
-  EXPECT_EQ(OpenDeviceLink(), kOk) << "the lock was not released by close";
+  EXPECT_EQ(Link().CloseDeviceLink(), kOk);
+  ASSERT_EQ(Link().OpenDeviceLink(), kOk);
+  EXPECT_EQ(Link().CloseDeviceLink(), kOk);
+  EXPECT_EQ(Link().CloseDeviceLink(), kOk);
+  EXPECT_EQ(Link().OpenDeviceLink(), kOk) << "the lock was not released by close";
 }
 
-// The reader is stopped by request, also while its read waits on a device that never answers
-// and after the device vanished under it; a hang here fails the test by its time-out.
-TEST_F(DeviceLinkTest, CloseStopsTheReaderOnSilentAndVanishedDevices) {
-  MakeWorld("pid=0x8105,silent=enter");
-  for (int round = 0; round < 20; ++round) {
-    ASSERT_EQ(OpenDeviceLink(), kOk);
-    SendEnterProgramming();
-    if (round % 2 == 1) world_->Unplug(0);
-    CloseDeviceLink();
-    if (round % 2 == 1) world_->Plug(0);
-  }
-  EXPECT_FALSE(IsDeviceLinkOpen());
+// Each session has a link of its own: two links on one machine meet only at the in-use lock.
+TEST_F(DeviceLinkTest, ASecondLinkIsRefusedByTheLockAndTakesOverOnceItIsFree) {
+  MakeWorld("pid=0x8105");
+  DeviceLink other(services_);
+  ASSERT_EQ(Link().OpenDeviceLink(), kOk);
+  EXPECT_EQ(other.OpenDeviceLink(), kDeviceInUse);
+  Link().CloseDeviceLink();
+  ASSERT_EQ(other.OpenDeviceLink(), kOk);
+  other.Replies().Create();
+  SendEnterProgramming(other);
+  EXPECT_EQ(WaitReply(other), ReplyAck);
+  other.Replies().Close();
 }
 
 // During a run its own thread reads the replies; closing the link from another thread must not
-// wait for that read to run out of time.
-TEST_F(DeviceLinkTest, CloseReturnsWhileARunWaitsOnASilentDevice) {
-  MakeWorld("pid=0x8105,silent=enter");
-  ASSERT_EQ(OpenDeviceLink(), kOk);
-  ReplyEvent.Create();
-  ReplyTimeoutMs = 30000;
-  std::atomic<unsigned> reply{0};
-  std::thread run([&reply] {
-    SendEnterProgramming();
-    reply = WaitReply();
-  });
-  // EXPECT, not ASSERT: the run thread must still be ended and joined.
-  EXPECT_TRUE(testing::Eventually([this] { return Device().reports.size() == 1; }));
-  const auto start = std::chrono::steady_clock::now();
-  CloseDeviceLink();
-  const auto took = std::chrono::steady_clock::now() - start;
-  EXPECT_FALSE(IsDeviceLinkOpen());
-  ReplyEvent.Close();  // ends the wait, as the run's end does
-  run.join();
-  EXPECT_EQ(reply.load(), ReplyNone);
-  EXPECT_LT(took, std::chrono::seconds(5)) << "the close waited for the run's reply time-out";
+// wait for that read to run out of time, whether the device stays silent or vanishes under it.
+TEST_F(DeviceLinkTest, CloseReturnsWhileARunWaitsForAReply) {
+  for (const bool vanishes : {false, true}) {
+    SCOPED_TRACE(vanishes ? "vanished device" : "silent device");
+    MakeWorld("pid=0x8105,silent=enter");
+    ASSERT_EQ(Link().OpenDeviceLink(), kOk);
+    Link().Replies().Create();
+    Link().SetReplyTimeoutMs(30000);
+    std::atomic<unsigned> reply{0};
+    std::thread run([this, &reply] {
+      SendEnterProgramming(Link());
+      reply = WaitReply(Link());
+    });
+    // EXPECT, not ASSERT: the run thread must still be ended and joined.
+    EXPECT_TRUE(testing::Eventually([this] { return Device().reports.size() == 1; }));
+    if (vanishes) world_->Unplug(0);
+    const auto start = std::chrono::steady_clock::now();
+    Link().CloseDeviceLink();
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_FALSE(Link().IsDeviceLinkOpen());
+    EXPECT_EQ(Device().openHandles, 0u);
+    Link().Replies().Close();  // ends the wait, as the run's end does
+    run.join();
+    EXPECT_EQ(reply.load(), ReplyNone);
+    EXPECT_LT(took, std::chrono::seconds(5)) << "the close waited for the run's reply time-out";
+  }
 }
 
 struct NarrowCase {

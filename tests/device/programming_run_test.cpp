@@ -2,17 +2,21 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
+#include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "device/device_link.hpp"
-#include "device/flags.hpp"
 #include "device/results.hpp"
 #include "device/sim_fixture.hpp"
 #include "firmware/firmware_image.hpp"
 #include "firmware/image_builder.hpp"
+#include "platform/file.hpp"
 
 namespace kavori::device {
 namespace {
@@ -52,38 +56,47 @@ TEST(ProgressPercentTest, A30000ByteImageShowsExactly100Texts) {
   EXPECT_EQ(texts, 100);
 }
 
-// Records what the run reports and lets the test wait for its end.
+// A status line as the run reports it.
+struct Status {
+  std::string text;
+  bool failed = false;
+  bool operator==(const Status&) const = default;
+};
+
+void PrintTo(const Status& status, std::ostream* out) {
+  *out << '"' << status.text << '"' << (status.failed ? " failed" : "");
+}
+
+// Records what the run reports and lets the test wait for its end. At the end it looks at what
+// the run must have released by then.
 class RecordingObserver : public RunObserver {
  public:
-  void RunStatus(const std::string& text) override {
+  RecordingObserver(const ProgrammingRun& run, const DeviceLink& link, std::string imagePath)
+      : run_(run), link_(link), imagePath_(std::move(imagePath)) {}
+
+  void RunStatus(const std::string& text, bool failed) override {
     std::lock_guard guard(mutex_);
-    statuses_.push_back(text);
+    statuses_.push_back({text, failed});
   }
-  void RunProgress(int percent, const std::string& text) override {
+  void RunProgress(int percent, const std::string& text, bool failed) override {
     std::lock_guard guard(mutex_);
-    statuses_.push_back(text);
+    statuses_.push_back({text, failed});
     percents_.push_back(percent);
   }
   void RunFinished() override {
     std::lock_guard guard(mutex_);
     finished_ = true;
-    activeAtFinish_ = ProgrammingActive;
-    linkOpenAtFinish_ = IsDeviceLinkOpen();
-    imageLoadedAtFinish_ = firmware::FirmwareImage.bytes != nullptr;
+    activeAtFinish_ = run_.ProgrammingActive();
+    linkOpenAtFinish_ = link_.IsDeviceLinkOpen();
+    // The image holds its file locked while it lives.
+    imageReleasedAtFinish_ = platform::ExclusiveFile::Open(imagePath_).has_value();
     changed_.notify_all();
-  }
-  void Reset() {
-    std::lock_guard guard(mutex_);
-    statuses_.clear();
-    percents_.clear();
-    finished_ = false;
-    activeAtFinish_ = linkOpenAtFinish_ = imageLoadedAtFinish_ = true;
   }
   void WaitFinished() {
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [this] { return finished_; });
   }
-  std::vector<std::string> Statuses() {
+  std::vector<Status> Statuses() {
     std::lock_guard guard(mutex_);
     return statuses_;
   }
@@ -91,22 +104,25 @@ class RecordingObserver : public RunObserver {
     std::lock_guard guard(mutex_);
     return percents_;
   }
-  // The statuses without the progress texts.
+  // The status texts without the progress texts.
   std::vector<std::string> Milestones() {
     std::vector<std::string> out;
-    for (const std::string& s : Statuses()) {
-      if (s.rfind("Programming, ", 0) != 0) out.push_back(s);
+    for (const Status& s : Statuses()) {
+      if (s.text.rfind("Programming, ", 0) != 0) out.push_back(s.text);
     }
     return out;
   }
   bool activeAtFinish_ = true;
   bool linkOpenAtFinish_ = true;
-  bool imageLoadedAtFinish_ = true;
+  bool imageReleasedAtFinish_ = false;
 
  private:
+  const ProgrammingRun& run_;
+  const DeviceLink& link_;
+  const std::string imagePath_;
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::vector<std::string> statuses_;
+  std::vector<Status> statuses_;
   std::vector<int> percents_;
   bool finished_ = false;
 };
@@ -114,17 +130,22 @@ class RecordingObserver : public RunObserver {
 class ProgrammingRunTest : public testing::SimFixture {
  protected:
   void TearDown() override {
-    JoinProgrammingRun();
+    observer_.reset();
+    run_.reset();
     SimFixture::TearDown();
   }
 
-  // Loads an image of `size` bytes that suits the simulated device and opens the link to it.
-  std::vector<std::uint8_t> LoadImageAndOpen(std::size_t size) {
+  // A world, a run on its link, an image of `size` bytes that suits the simulated device, and the
+  // link opened.
+  std::vector<std::uint8_t> Prepare(const std::string& options, std::size_t size) {
+    observer_.reset();
+    run_.reset();
+    MakeWorld(options);
+    run_ = std::make_unique<ProgrammingRun>(Link());
+    observer_ = std::make_unique<RecordingObserver>(*run_, Link(), dir_.File("image.hex"));
     std::vector<std::uint8_t> image = firmware::DemoImage().Size(size).Build();
-    const std::string path = dir_.File("image.hex");
-    firmware::ImageBuilder().BytesAt(0, image).WriteTo(path);
-    EXPECT_NE(firmware::LoadFirmwareFile(path.c_str()), -1);
-    EXPECT_EQ(OpenDeviceLink(), kOk);
+    EXPECT_TRUE(firmware::ImageBuilder().BytesAt(0, image).WriteTo(dir_.File("image.hex")));
+    EXPECT_EQ(Link().OpenDeviceLink(), kOk);
     return image;
   }
 
@@ -142,39 +163,46 @@ class ProgrammingRunTest : public testing::SimFixture {
     return commands;
   }
 
+  // One run with the image file, to its end.
   void Run() {
-    ASSERT_TRUE(StartProgrammingRun(observer_));
-    observer_.WaitFinished();
-    JoinProgrammingRun();
+    auto image = firmware::LoadFirmwareFile(dir_.File("image.hex"));
+    ASSERT_TRUE(image.has_value()) << image.error().Text();
+    ASSERT_TRUE(run_->StartProgrammingRun(*observer_, std::move(image).value()));
+    observer_->WaitFinished();
+    run_->JoinProgrammingRun();
   }
 
   testing::ScratchDir dir_;
-  RecordingObserver observer_;
+  std::unique_ptr<ProgrammingRun> run_;
+  std::unique_ptr<RecordingObserver> observer_;
 };
 
 TEST_F(ProgrammingRunTest, SuccessfulRunBurnsTheImageAndReleasesEverything) {
-  MakeWorld("pid=0x8105,restart=10");
-  const auto image = LoadImageAndOpen(30000);
+  const auto image = Prepare("pid=0x8105,restart=10", 30000);
   Run();
 
   EXPECT_EQ(
-      observer_.Milestones(),
+      observer_->Milestones(),
       (std::vector<std::string>{"Initializing ...", "Burning Flash ...", "Verifying ...",
                                 "Restarting device ...", "Programming completed successfully."}));
-  const auto statuses = observer_.Statuses();
+  const auto statuses = observer_->Statuses();
   EXPECT_EQ(statuses.size(), 5u + 100u) << "one text per whole percentage";
-  EXPECT_EQ(statuses[1], "Programming, 1% completed.");
-  EXPECT_EQ(statuses[100], "Programming, 100% completed.");
+  EXPECT_EQ(statuses[1].text, "Programming, 1% completed.");
+  EXPECT_EQ(statuses[100].text, "Programming, 100% completed.");
+  EXPECT_TRUE(std::none_of(statuses.begin(), statuses.end(), [](const Status& s) {
+    return s.failed;
+  })) << "a status of a good run was shown as failed";
   // The number travels beside each progress text and says the same.
-  const auto percents = observer_.Percents();
+  const auto percents = observer_->Percents();
   ASSERT_EQ(percents.size(), 100u);
   for (std::size_t i = 0; i < percents.size(); ++i)
-    EXPECT_EQ(statuses[i + 1], "Programming, " + std::to_string(percents[i]) + "% completed.");
-  EXPECT_FALSE(ProgrammingFailed);
-  EXPECT_FALSE(observer_.activeAtFinish_);
-  EXPECT_FALSE(observer_.linkOpenAtFinish_);
-  EXPECT_FALSE(observer_.imageLoadedAtFinish_);
-  EXPECT_FALSE(ReplyEvent.Exists());
+    EXPECT_EQ(statuses[i + 1].text, "Programming, " + std::to_string(percents[i]) + "% completed.");
+  EXPECT_FALSE(run_->ProgrammingFailed());
+  EXPECT_FALSE(run_->ProgrammingActive());
+  EXPECT_FALSE(observer_->activeAtFinish_);
+  EXPECT_FALSE(observer_->linkOpenAtFinish_);
+  EXPECT_TRUE(observer_->imageReleasedAtFinish_);
+  EXPECT_FALSE(Link().Replies().Exists());
   EXPECT_EQ(Device().flash, image);
 
   const auto blocks = DataBlocks();
@@ -188,8 +216,7 @@ TEST_F(ProgrammingRunTest, SuccessfulRunBurnsTheImageAndReleasesEverything) {
 }
 
 TEST_F(ProgrammingRunTest, ImageOfWholeBlocksEndsWithAFullBlock) {
-  MakeWorld("pid=0x8105,restart=10");
-  LoadImageAndOpen(56 * 20);
+  Prepare("pid=0x8105,restart=10", 56 * 20);
   Run();
   EXPECT_EQ(DataBlocks().size(), 20u);
   EXPECT_EQ(DataBlocks().back()[4], 56);
@@ -197,68 +224,80 @@ TEST_F(ProgrammingRunTest, ImageOfWholeBlocksEndsWithAFullBlock) {
 
 struct FailureCase {
   const char* options;
-  std::vector<std::string> lastStatuses;
+  // The last statuses; from the first failure on each says so, to colour the line.
+  std::vector<Status> lastStatuses;
   std::vector<std::uint8_t> commands;  // every command the device received
 };
 
 TEST_F(ProgrammingRunTest, EachFailingStepEndsTheRunWithItsTextAndSendsNothingAfter) {
   const FailureCase cases[] = {
-      {"nak=enter", {"Initializing ...", "Error entering programming mode."}, {0x10}},
-      {"nak=data@0", {"Programming Failed [0000].", "Firmware download failed !"}, {0x10, 0x20}},
+      {"nak=enter",
+       {{"Initializing ...", false}, {"Error entering programming mode.", true}},
+       {0x10}},
+      {"nak=data@0",
+       {{"Programming Failed [0000].", true}, {"Firmware download failed !", true}},
+       {0x10, 0x20}},
       {"silent=data@112",
-       {"Programming Failed [0070].", "Firmware download failed !"},
+       {{"Programming Failed [0070].", true}, {"Firmware download failed !", true}},
        {0x10, 0x20, 0x20, 0x20}},
       {"nak=burn",
-       {"Burning Flash ...", "Flash burn failed !"},
+       {{"Burning Flash ...", false}, {"Flash burn failed !", true}},
        {0x10, 0x20, 0x20, 0x20, 0x20, 0x30}},
       {"nak=verify",
-       {"Verifying ...", "Verify failed !"},
+       {{"Verifying ...", false}, {"Verify failed !", true}},
        {0x10, 0x20, 0x20, 0x20, 0x20, 0x30, 0x40}},
   };
   for (const FailureCase& c : cases) {
     SCOPED_TRACE(c.options);
-    observer_.Reset();
-    MakeWorld(std::string("pid=0x8105,") + c.options);
-    ReplyTimeoutMs = 50;
-    LoadImageAndOpen(200);
+    Prepare(std::string("pid=0x8105,") + c.options, 200);
+    Link().SetReplyTimeoutMs(50);
     Run();
-    EXPECT_TRUE(ProgrammingFailed);
-    EXPECT_FALSE(observer_.activeAtFinish_);
-    EXPECT_FALSE(observer_.linkOpenAtFinish_);
-    EXPECT_FALSE(observer_.imageLoadedAtFinish_);
-    const auto statuses = observer_.Statuses();
+    EXPECT_TRUE(run_->ProgrammingFailed());
+    EXPECT_FALSE(observer_->activeAtFinish_);
+    EXPECT_FALSE(observer_->linkOpenAtFinish_);
+    EXPECT_TRUE(observer_->imageReleasedAtFinish_);
+    EXPECT_FALSE(Link().Replies().Exists());
+    const auto statuses = observer_->Statuses();
     ASSERT_GE(statuses.size(), c.lastStatuses.size());
-    EXPECT_EQ(std::vector<std::string>(statuses.end() - c.lastStatuses.size(), statuses.end()),
+    EXPECT_EQ(std::vector<Status>(statuses.end() - c.lastStatuses.size(), statuses.end()),
               c.lastStatuses);
     const auto commands = Commands();
     EXPECT_EQ(commands, c.commands);
     EXPECT_EQ(std::count(commands.begin(), commands.end(), 0x70), 0) << "restart after a failure";
-    JoinProgrammingRun();
-    firmware::UnloadFirmwareFile();
-    ASSERT_TRUE(UsePlatform({}));
   }
 }
 
 TEST_F(ProgrammingRunTest, FailureTextShowsTheWholeOffsetBeyond64KiB) {
-  MakeWorld("pid=0x8105,nak=data@70000");
-  LoadImageAndOpen(70100);
+  Prepare("pid=0x8105,nak=data@70000", 70100);
   Run();
   const auto blocks = DataBlocks();
   ASSERT_FALSE(blocks.empty());
   EXPECT_EQ(blocks.back()[5], 0x70);  // 70000 mod 65536 = 0x1170
   EXPECT_EQ(blocks.back()[6], 0x11);
-  const auto statuses = observer_.Statuses();
-  EXPECT_EQ(statuses[statuses.size() - 2], "Programming Failed [11170].");
+  const auto statuses = observer_->Statuses();
+  EXPECT_EQ(statuses[statuses.size() - 2].text, "Programming Failed [11170].");
 }
 
-TEST_F(ProgrammingRunTest, RunWithoutAnOpenLinkFailsOnEnteringProgrammingMode) {
-  MakeWorld("pid=0x8105");
-  LoadImageAndOpen(100);
-  CloseDeviceLink();
-  ReplyTimeoutMs = 20;
+// A failed run leaves its flag for the wizard to show; the next run starts with it cleared.
+TEST_F(ProgrammingRunTest, RunWithoutAnOpenLinkFailsAndTheNextRunStartsClean) {
+  Prepare("pid=0x8105,restart=10", 100);
+  Link().CloseDeviceLink();
+  Link().SetReplyTimeoutMs(20);
   Run();
-  EXPECT_EQ(observer_.Statuses().back(), "Error entering programming mode.");
-  EXPECT_TRUE(ProgrammingFailed);
+  EXPECT_EQ(observer_->Statuses().back(), (Status{"Error entering programming mode.", true}));
+  EXPECT_TRUE(run_->ProgrammingFailed());
+
+  observer_ = std::make_unique<RecordingObserver>(*run_, Link(), dir_.File("image.hex"));
+  ASSERT_EQ(Link().OpenDeviceLink(), kOk);
+  Link().SetReplyTimeoutMs(testing::kTestReplyTimeoutMs);
+  Run();
+  EXPECT_FALSE(run_->ProgrammingFailed());
+  const auto statuses = observer_->Statuses();
+  ASSERT_FALSE(statuses.empty());
+  EXPECT_EQ(statuses.back(), (Status{"Programming completed successfully.", false}));
+  EXPECT_TRUE(std::none_of(statuses.begin(), statuses.end(), [](const Status& s) {
+    return s.failed;
+  })) << "the earlier failure coloured the new run";
 }
 
 }  // namespace

@@ -13,13 +13,14 @@
 namespace kavori::device {
 namespace {
 
-using DeviceCountHidrawTest = testing::HostPlatformFixture;
-
-std::uint32_t Count() {
-  std::uint32_t count = 0xDEAD;
-  EXPECT_EQ(CountConnectedDevices(&count), kOk);
-  return count;
-}
+class DeviceCountHidrawTest : public testing::HostPlatformFixture {
+ protected:
+  std::uint32_t Count() {
+    std::uint32_t count = 0xDEAD;
+    EXPECT_EQ(CountConnectedDevices(Link().Services(), &count), kOk);
+    return count;
+  }
+};
 
 TEST_F(DeviceCountHidrawTest, CountsTheKavorisAmongTheUsbHidDevices) {
   testing::MockHidrawDevice& first = Bed().Plug({});

@@ -1,24 +1,25 @@
 // The device link end to end on the host's real services (hidapi, the socket lock, udev) against
-// a mocked Kavori: discovery, identity, commands and replies through the reader thread, unplug and
-// replug.
+// a mocked Kavori: discovery, identity, commands and the replies a run reads, unplug and replug.
 #include <gtest/gtest.h>
 #include <linux/capability.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <clocale>
 #include <cstdint>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "device/commands.hpp"
 #include "device/device_inventory.hpp"
 #include "device/device_link.hpp"
-#include "device/flags.hpp"
 #include "device/programming_run.hpp"
 #include "device/results.hpp"
-#include "firmware/firmware_image.hpp"
 #include "firmware/image_builder.hpp"
 #include "frontend/diagnostics.hpp"
 #include "hidraw/hidraw_fixture.hpp"
@@ -50,8 +51,8 @@ class WithoutPermissionOverride {
 
 class StatusRecorder final : public RunObserver {
  public:
-  void RunStatus(const std::string& text) override { texts.push_back(text); }
-  void RunProgress(int, const std::string& text) override { texts.push_back(text); }
+  void RunStatus(const std::string& text, bool) override { texts.push_back(text); }
+  void RunProgress(int, const std::string& text, bool) override { texts.push_back(text); }
   void RunFinished() override {}
   std::vector<std::string> texts;
 };
@@ -95,20 +96,21 @@ testing::MockIdentity AccentedKavori() {
 
 TEST_F(DeviceLinkHidrawTest, LoaderDeviceTakesTheProgrammingCommandsAndDataBlocks) {
   testing::MockHidrawDevice& device = Bed().Plug(Kavori(0x810B, 0x0102));
-  ASSERT_EQ(OpenDeviceLink(), kOk);
-  EXPECT_EQ(DeviceInfo.ProductId, 0x810B);
-  EXPECT_EQ(DeviceInfo.VersionWord, 0x810B0102u);
-  EXPECT_TRUE(LoaderMode);
-  EXPECT_EQ(Text(DeviceInfo.ProductString), "Kavori Sable");
-  EXPECT_EQ(Text(DeviceInfo.SerialString), "KAVSBL01234567890ABCDE");
-  EXPECT_EQ(InputReportLength(), 65);
-  EXPECT_EQ(OutputReportLength(), 65);
+  ASSERT_EQ(Link().OpenDeviceLink(), kOk);
+  const DeviceInfoRecord info = Link().DeviceInfo();
+  EXPECT_EQ(info.ProductId, 0x810B);
+  EXPECT_EQ(info.VersionWord, 0x810B0102u);
+  EXPECT_TRUE(Link().LoaderMode());
+  EXPECT_EQ(Text(info.ProductString), "Kavori Sable");
+  EXPECT_EQ(Text(info.SerialString), "KAVSBL01234567890ABCDE");
+  EXPECT_EQ(Link().InputReportLength(), 65);
+  EXPECT_EQ(Link().OutputReportLength(), 65);
   EXPECT_EQ(device.OpenClients(), 2)
-      << "the link keeps a query/write handle and a reader handle, nothing else";
+      << "the link keeps a query/write handle and a read handle, nothing else";
 
-  ReplyEvent.Create();
-  ASSERT_EQ(SendEnterProgramming(), kOk);
-  EXPECT_EQ(WaitReply(), ReplyAck);
+  Link().Replies().Create();
+  ASSERT_EQ(SendEnterProgramming(Link()), kOk);
+  EXPECT_EQ(WaitReply(Link()), ReplyAck);
 
   // The expected command report, kept the way the link keeps its own: each command overwrites
   // only its fields.
@@ -120,15 +122,11 @@ TEST_F(DeviceLinkHidrawTest, LoaderDeviceTakesTheProgrammingCommandsAndDataBlock
   std::vector<Report> sent = {Seen(expected)};
 
   // Three blocks: 56, 56 and 38 bytes; the last one keeps 18 bytes of the block before it.
-  const std::string path =
-      ::testing::TempDir() + "kavori-hidraw-" + std::to_string(::getpid()) + ".hex";
   const firmware::ImageBuilder image = firmware::ImageBuilder().Magic().Size(150);
-  ASSERT_TRUE(image.WriteTo(path));
-  ASSERT_NE(firmware::LoadFirmwareFile(path.c_str()), -1);
-  ::unlink(path.c_str());
-  StatusRecorder status;
-  ASSERT_EQ(DownloadImage(status), kOk);
   const std::vector<std::uint8_t> bytes = image.Build();
+  ProgrammingRun run(Link());
+  StatusRecorder status;
+  ASSERT_EQ(run.DownloadImage(status, bytes), kOk);
   for (std::size_t offset = 0; offset < bytes.size(); offset += kBlockSize) {
     const std::size_t n = std::min(kBlockSize, bytes.size() - offset);
     expected[kReportCommand] = CmdDataBlock;
@@ -140,8 +138,8 @@ TEST_F(DeviceLinkHidrawTest, LoaderDeviceTakesTheProgrammingCommandsAndDataBlock
     sent.push_back(Seen(expected));
   }
 
-  EXPECT_EQ(SendBurnFlash(), kOk);
-  EXPECT_EQ(SendVerify(), kOk);
+  EXPECT_EQ(SendBurnFlash(Link()), kOk);
+  EXPECT_EQ(SendVerify(Link()), kOk);
   for (const std::uint8_t command : {CmdBurnFlash, CmdVerify}) {
     expected[kReportCommand] = command;
     expected[kReportCount] = 0;
@@ -150,6 +148,7 @@ TEST_F(DeviceLinkHidrawTest, LoaderDeviceTakesTheProgrammingCommandsAndDataBlock
     expected[kReportData] = 0x00;
     sent.push_back(Seen(expected));
   }
+  Link().Replies().Close();
 
   ASSERT_TRUE(device.WaitForReceived(sent.size(), testing::kSettle));
   const std::vector<Report> received = device.Received();
@@ -159,20 +158,20 @@ TEST_F(DeviceLinkHidrawTest, LoaderDeviceTakesTheProgrammingCommandsAndDataBlock
         << "report " << i << " (command 0x" << std::hex << int{sent[i][2]} << ")";
   }
 
-  EXPECT_EQ(CloseDeviceLink(), kOk);
+  EXPECT_EQ(Link().CloseDeviceLink(), kOk);
   EXPECT_EQ(device.OpenClients(), 0) << "handles survived CloseDeviceLink";
   platform::host::AbstractSocketLock again(LockName());
   EXPECT_EQ(again.Acquire(), platform::LockResult::Acquired) << "the link kept the in-use lock";
 }
 
-TEST_F(DeviceLinkHidrawTest, CloseReturnsWhileTheReaderWaitsOnASilentDevice) {
+TEST_F(DeviceLinkHidrawTest, CloseReturnsWhileARunWaitsOnASilentDevice) {
   testing::MockHidrawDevice& device = Bed().Plug(Kavori(0x0005, 0x0110));
-  ASSERT_EQ(OpenDeviceLink(), kOk);
-  EXPECT_FALSE(LoaderMode);
-  EXPECT_EQ(DeviceInfo.VersionWord, 0x00050110u);
+  ASSERT_EQ(Link().OpenDeviceLink(), kOk);
+  EXPECT_FALSE(Link().LoaderMode());
+  EXPECT_EQ(Link().DeviceInfo().VersionWord, 0x00050110u);
 
   // A device in normal mode takes the prepare report and answers nothing.
-  ASSERT_EQ(SendPrepare(), kOk);
+  ASSERT_EQ(SendPrepare(Link()), kOk);
   ASSERT_TRUE(device.WaitForReceived(1, testing::kSettle));
   Report prepare(64, 0x00);
   prepare[0] = 0x10;
@@ -180,38 +179,54 @@ TEST_F(DeviceLinkHidrawTest, CloseReturnsWhileTheReaderWaitsOnASilentDevice) {
   prepare[2] = CmdPrepare;
   EXPECT_EQ(device.Received().at(0), prepare);
 
-  // A hang here is caught by the test's time-out.
-  EXPECT_EQ(CloseDeviceLink(), kOk);
-  EXPECT_FALSE(IsDeviceLinkOpen());
+  Link().Replies().Create();
+  Link().SetReplyTimeoutMs(30000);
+  std::atomic<unsigned> reply{0};
+  // Nor does it answer programming commands.
+  std::thread run([this, &reply] {
+    SendEnterProgramming(Link());
+    reply = WaitReply(Link());
+  });
+  // EXPECT, not ASSERT: the run thread must still be ended and joined.
+  EXPECT_TRUE(device.WaitForReceived(2, testing::kSettle));
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Link().CloseDeviceLink(), kOk);
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_FALSE(Link().IsDeviceLinkOpen());
   EXPECT_EQ(device.OpenClients(), 0) << "handles survived CloseDeviceLink";
+  Link().Replies().Close();  // ends the wait, as the run's end does
+  run.join();
+  EXPECT_EQ(reply.load(), ReplyNone);
+  EXPECT_LT(took, std::chrono::seconds(5)) << "the close waited for the run's reply time-out";
 }
 
 TEST_F(DeviceLinkHidrawTest, UnplugTimesTheCommandOutAndTheLoaderDeviceIsFoundAfterReplug) {
   testing::MockHidrawDevice& normal = Bed().Plug(Kavori(0x0005, 0x0110));
-  ASSERT_EQ(OpenDeviceLink(), kOk);
-  ReplyTimeoutMs = 200;
-  ReplyEvent.Create();
+  ASSERT_EQ(Link().OpenDeviceLink(), kOk);
+  Link().SetReplyTimeoutMs(200);
+  Link().Replies().Create();
 
   normal.Unplug();
-  EXPECT_EQ(SendPrepare(), kNotWritten) << "a write to an unplugged device must fail";
-  ASSERT_EQ(SendEnterProgramming(), kOk);
-  EXPECT_EQ(WaitReply(), ReplyNone);
-  EXPECT_EQ(CloseDeviceLink(), kOk);
-  EXPECT_FALSE(IsDeviceLinkOpen());
+  EXPECT_EQ(SendPrepare(Link()), kNotWritten) << "a write to an unplugged device must fail";
+  ASSERT_EQ(SendEnterProgramming(Link()), kOk);
+  EXPECT_EQ(WaitReply(Link()), ReplyNone);
+  EXPECT_EQ(Link().CloseDeviceLink(), kOk);
+  EXPECT_FALSE(Link().IsDeviceLinkOpen());
 
   testing::MockHidrawDevice& loader = Bed().Plug(Kavori(0x8105, 0x0001));
   // The closed link freed the node's number, so the new device takes the same node name with
   // another device number: nothing of the old device may be mistaken for it.
   ASSERT_EQ(loader.Node(), normal.Node());
-  ASSERT_EQ(OpenDeviceLink(), kOk);
-  EXPECT_TRUE(LoaderMode);
-  EXPECT_EQ(DeviceInfo.ProductId, 0x8105);
-  EXPECT_EQ(DeviceInfo.VersionWord, 0x81050001u);
-  ReplyTimeoutMs = 2000;
-  ASSERT_EQ(SendEnterProgramming(), kOk);
-  EXPECT_EQ(WaitReply(), ReplyAck) << "the reopened link must reach the replugged device";
+  ASSERT_EQ(Link().OpenDeviceLink(), kOk);
+  EXPECT_TRUE(Link().LoaderMode());
+  EXPECT_EQ(Link().DeviceInfo().ProductId, 0x8105);
+  EXPECT_EQ(Link().DeviceInfo().VersionWord, 0x81050001u);
+  Link().SetReplyTimeoutMs(2000);
+  ASSERT_EQ(SendEnterProgramming(Link()), kOk);
+  EXPECT_EQ(WaitReply(Link()), ReplyAck) << "the reopened link must reach the replugged device";
   EXPECT_EQ(loader.Received().size(), 1u);
-  EXPECT_EQ(CloseDeviceLink(), kOk);
+  Link().Replies().Close();
+  EXPECT_EQ(Link().CloseDeviceLink(), kOk);
 }
 
 // A user without access to the node reads "not found" on the page, and on stderr why, with the
@@ -221,15 +236,15 @@ TEST_F(DeviceLinkHidrawTest, AKavoriThisUserMayNotOpenIsDiagnosedWithItsCause) {
   device.DenyAccess();
   platform::DiagnosticsLog diagnostics;
   platform::host::HidapiBackend hid(&diagnostics);
-  ASSERT_TRUE(UsePlatform({&hid, &lock_, &instances_, &diagnostics}));
+  DeviceLink link(platform::Platform{&hid, &lock_, &instances_, &diagnostics, platform::Pauses{}});
   std::vector<platform::Diagnostic> causes;
   std::vector<NodeReport> nodes;
   {
     const WithoutPermissionOverride normalUser;
-    EXPECT_EQ(OpenDeviceLink(), kNoDevice);
-    causes = diagnostics.Take();
+    EXPECT_EQ(link.OpenDeviceLink(), kNoDevice);
+    causes = link.TakeDiagnostics();
     // The report of --diagnose lists the node all the same, with the same cause.
-    nodes = InventoryKavoriNodes();
+    nodes = InventoryKavoriNodes(link);
   }
   ASSERT_EQ(nodes.size(), 1u);
   EXPECT_FALSE(nodes[0].opened);
@@ -248,8 +263,8 @@ TEST_F(DeviceLinkHidrawTest, AccentedProductStringNarrowsToItsLatin1Byte) {
   const CharacterLocale utf8("C.UTF-8");
   ASSERT_TRUE(utf8.Set()) << "no C.UTF-8 locale here";
   Bed().Plug(AccentedKavori());
-  ASSERT_EQ(OpenDeviceLink(), kOk);
-  EXPECT_EQ(Text(DeviceInfo.ProductString), "Kavori Sabl\xE9");
+  ASSERT_EQ(Link().OpenDeviceLink(), kOk);
+  EXPECT_EQ(Text(Link().DeviceInfo().ProductString), "Kavori Sabl\xE9");
 }
 
 // A process that never sets its locale runs in "C", and Qt keeps LC_CTYPE as the environment
@@ -258,8 +273,8 @@ TEST_F(DeviceLinkHidrawTest, AccentedProductStringSurvivesTheCLocale) {
   const CharacterLocale plain("C");
   ASSERT_TRUE(plain.Set());
   Bed().Plug(AccentedKavori());
-  ASSERT_EQ(OpenDeviceLink(), kOk);
-  EXPECT_EQ(Text(DeviceInfo.ProductString), "Kavori Sabl\xE9")
+  ASSERT_EQ(Link().OpenDeviceLink(), kOk);
+  EXPECT_EQ(Text(Link().DeviceInfo().ProductString), "Kavori Sabl\xE9")
       << "the device's name was lost: the query reported success with an empty string";
 }
 

@@ -1,7 +1,8 @@
 // Hundreds of programming runs in one process, through the real wizard, device and firmware code
 // against the simulated Kavori: memory, file descriptors and threads must come back to where they
-// were after a warm-up. A leak per run (an image, a link, a reader or watcher thread, a handle)
-// adds up here where a single run's test cannot see it; LeakSanitizer sees the rest at exit.
+// were after a warm-up. A leak per run (an image, a link, a run, watcher or search thread, a
+// handle) adds up here where a single run's test cannot see it; LeakSanitizer sees the rest at
+// exit.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -14,7 +15,6 @@
 #include <string>
 #include <vector>
 
-#include "device/flags.hpp"
 #include "device/sim_fixture.hpp"
 #include "firmware/image_builder.hpp"
 #include "wizard/recording_view.hpp"
@@ -25,6 +25,8 @@ namespace {
 
 constexpr int kRuns = 500;
 constexpr int kWarmUpRuns = 20;
+// The product's fixed pauses shrink a thousandfold: hundreds of runs, each with its pauses.
+constexpr double kSoakPauseScale = 0.001;
 // Allocator and page-cache noise; a leaked 16 KiB image per run alone would add 7.5 MiB.
 constexpr long kRssGrowthLimitKiB = 4 * 1024;
 
@@ -77,7 +79,6 @@ class SoakTest : public testing::SimFixture {
  protected:
   void SetUp() override {
     SimFixture::SetUp();
-    platform::SetPauseScaleForTests(0.001);
     image_ = firmware::DemoImage().Size(16 * 1024).Build();
     ASSERT_TRUE(firmware::ImageBuilder().BytesAt(0, image_).WriteTo(dir_.File("kavori.hex")));
   }
@@ -89,15 +90,17 @@ class SoakTest : public testing::SimFixture {
     SimFixture::TearDown();
   }
 
-  // One whole run from Start to Finish and teardown, as the front ends drive it.
+  // One whole run from Start to Finish and teardown, as the front ends drive it, each on a link
+  // of its own.
   void Run(const Variant& variant) {
-    ASSERT_TRUE(device::UsePlatform({}));
-    MakeWorld(variant.options);
-    device::ReplyTimeoutMs = variant.replyTimeoutMs;
-    wizard_ = std::make_unique<Wizard>(view_, poster_, dir_.Path());
+    MakeWorld(variant.options, kSoakPauseScale);
+    Link().SetReplyTimeoutMs(variant.replyTimeoutMs);
+    wizard_ = std::make_unique<Wizard>(view_, poster_, Link(), dir_.Path());
     ASSERT_TRUE(wizard_->Start());
     wizard_->OnNext();
     wizard_->OnNext();
+    ASSERT_TRUE(poster_.PumpUntil([&] { return !wizard_->EntryInProgress(); }))
+        << "the firmware search never ended";
     ASSERT_TRUE(view_.next) << view_.message;
     wizard_->OnNext();
     if (wizard_->WizardStep() == static_cast<std::uint8_t>(Step::Preparing)) {
@@ -105,7 +108,7 @@ class SoakTest : public testing::SimFixture {
       wizard_->OnNext();
     }
     ASSERT_TRUE(PumpUntilStep(Step::Finished)) << view_.status;
-    EXPECT_EQ(Wizard::ProgrammingFailed(), !variant.succeeds) << view_.status;
+    EXPECT_EQ(wizard_->ProgrammingFailed(), !variant.succeeds) << view_.status;
     if (variant.succeeds) {
       EXPECT_EQ(Device().flash, image_);
     }

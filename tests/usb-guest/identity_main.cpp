@@ -60,19 +60,18 @@ void PrintRawStrings(platform::HidBackend& hid) {
 
 int main() {
   platform::host::HostPlatform host;
-  if (!device::UsePlatform(host.Services())) return 1;
-  const int opened = device::OpenDeviceLink();
+  device::DeviceLink link(host.Services());
+  const int opened = link.OpenDeviceLink();
   std::printf("open=%d\n", opened);
   if (opened != 0) return 1;
-  const device::DeviceInfoRecord& info = device::DeviceInfo;
+  const device::DeviceInfoRecord info = link.DeviceInfo();
   std::printf("product_id=0x%04x\n", info.ProductId);
   std::printf("version_word=0x%08x\n", info.VersionWord);
   std::printf("product_narrowed=%s\n", BytesHex(info.ProductString.data()).c_str());
   std::printf("serial_narrowed=%s\n", BytesHex(info.SerialString.data()).c_str());
-  std::printf("input_length=%u\n", device::InputReportLength());
-  std::printf("output_length=%u\n", device::OutputReportLength());
-  device::CloseDeviceLink();
+  std::printf("input_length=%u\n", link.InputReportLength());
+  std::printf("output_length=%u\n", link.OutputReportLength());
+  link.CloseDeviceLink();
   PrintRawStrings(*host.Services().hid);
-  device::UsePlatform(platform::Platform{});
   return 0;
 }
