@@ -13,25 +13,9 @@
 #include <mutex>
 #include <stop_token>
 
+#include "device/protocol.hpp"
+
 namespace kavori::device {
-
-inline constexpr std::uint8_t CmdEnterProgramming = 0x10;
-inline constexpr std::uint8_t CmdDataBlock = 0x20;
-inline constexpr std::uint8_t CmdBurnFlash = 0x30;
-inline constexpr std::uint8_t CmdVerify = 0x40;
-inline constexpr std::uint8_t CmdPrepare = 0x62;
-inline constexpr std::uint8_t CmdRestart = 0x70;
-
-inline constexpr std::uint8_t ReplyAck = 0x55;
-inline constexpr std::uint8_t ReplyNone = 0xAB;
-
-// Command report layout.
-inline constexpr std::size_t kReportCommand = 3;
-inline constexpr std::size_t kReportCount = 4;
-inline constexpr std::size_t kReportAddressLow = 5;
-inline constexpr std::size_t kReportAddressHigh = 6;
-inline constexpr std::size_t kReportData = 8;
-inline constexpr std::size_t kBlockSize = 56;
 
 // Used by the programming run's thread (and OpenDeviceLink, which resets it).
 extern std::array<std::uint8_t, 65> CommandReport;
