@@ -278,7 +278,8 @@ void MockHidrawDevice::DeliverLocked(std::vector<std::uint8_t> report) {
 
 bool MockHidrawDevice::Answer(const std::vector<std::uint8_t>& report,
                               MockInputReport& reply) const {
-  const bool loader = identity_.vendorId == 0x0BEF && (identity_.productId & 0xFF00) == 0x8100;
+  const bool loader =
+      identity_.vendorId == firmware::kVendorId && (identity_.productId & 0xFF00) == 0x8100;
   // usbhid left out the report id: every byte of the command report sits one place earlier.
   if (!loader || report.size() < device::kReportCommand ||
       !std::equal(device::kReportHeader.begin() + 1, device::kReportHeader.end(), report.begin()))

@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "device/protocol.hpp"
+#include "firmware/product_ids.hpp"
 
 using UMockdevTestbed = struct _UMockdevTestbed;
 using UMockdevIoctlBase = struct _UMockdevIoctlBase;
@@ -42,7 +43,7 @@ inline constexpr std::size_t kMockReportSize = device::kReportLength - 1;
 using MockInputReport = std::array<std::uint8_t, kMockReportSize>;
 
 struct MockIdentity {
-  std::uint16_t vendorId = 0x0BEF;
+  std::uint16_t vendorId = firmware::kVendorId;
   std::uint16_t productId = 0x0005;
   std::uint16_t release = 0x0102;
   std::string manufacturer = "Kavori";

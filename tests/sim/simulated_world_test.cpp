@@ -14,6 +14,7 @@
 
 #include "device/protocol.hpp"
 #include "firmware/image_builder.hpp"
+#include "firmware/product_ids.hpp"
 
 namespace kavori::sim {
 namespace {
@@ -36,7 +37,6 @@ constexpr int kBoundMs = 10000;
 constexpr int kNoReply = -1;
 constexpr int kGone = -2;
 constexpr int kReadError = -3;
-constexpr std::uint16_t kKavoriVendor = 0x0BEF;
 
 std::unique_ptr<SimulatedWorld> World(std::string_view text) {
   std::string error;
@@ -73,7 +73,7 @@ Link OpenKavori(platform::HidBackend& hid, std::size_t which = 0) {
   for (const auto& path : hid.EnumerateInterfaces()) {
     auto handle = hid.Open(path);
     HidAttributes attributes;
-    if (!handle || !handle->GetAttributes(attributes) || attributes.vendorId != kKavoriVendor)
+    if (!handle || !handle->GetAttributes(attributes) || attributes.vendorId != firmware::kVendorId)
       continue;
     if (which-- == 0) return {path, std::move(handle), hid.Open(path)};
   }
@@ -161,7 +161,7 @@ TEST(SimulatedWorldTest, EnumeratesAForeignInterfaceFirstAndTheKavoriAfterIt) {
   auto kavori = hid.Open(paths[1]);
   ASSERT_TRUE(kavori);
   ASSERT_TRUE(kavori->GetAttributes(attributes));
-  EXPECT_EQ(attributes.vendorId, kKavoriVendor);
+  EXPECT_EQ(attributes.vendorId, firmware::kVendorId);
   EXPECT_EQ(attributes.productId, 0x0005);
   EXPECT_EQ(attributes.releaseNumber, 0x0103);
   platform::HidReportLengths lengths;

@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "device/protocol.hpp"
+#include "firmware/product_ids.hpp"
 #include "sim/kavori_model.hpp"
 #include "sim/simulated_world.hpp"
 #include "usb_gadget.hpp"
@@ -43,7 +44,6 @@ using Clock = std::chrono::steady_clock;
 
 // Through the gadget the report id is gone.
 constexpr std::size_t kGadgetReportLength = device::kReportLength - 1;
-constexpr std::uint16_t kKavoriVendor = 0x0BEF;
 // A reply the host does not collect within this is dropped, as a device's would be.
 constexpr int kReplyDeliveryMs = 2000;
 
@@ -198,7 +198,7 @@ class KavoriGadget {
       identity.subclass = 1;
       identity.protocol = 1;
     } else {
-      identity.vendorId = kKavoriVendor;
+      identity.vendorId = firmware::kVendorId;
       identity.product = arguments.device.product;
       identity.serial = arguments.device.serial;
       identity.reportDescriptor.assign(device::kReportDescriptor.begin(),
