@@ -17,6 +17,7 @@
 #include "device/commands.hpp"
 #include "device/device_link.hpp"
 #include "device/programming_run.hpp"
+#include "device/protocol.hpp"
 #include "firmware/firmware_image.hpp"
 #include "firmware/image_builder.hpp"
 #include "firmware/product_ids.hpp"
@@ -89,8 +90,7 @@ class RawDownload {
   // False when the device did not acknowledge everything.
   bool Run(std::span<const std::uint8_t> image, bool withPauses) {
     report_.fill(0);
-    report_[1] = 0x10;
-    report_[2] = 0x20;
+    std::copy(device::kReportHeader.begin(), device::kReportHeader.end(), report_.begin());
     report_[device::kReportCommand] = device::CmdEnterProgramming;
     report_[device::kReportCount] = 1;
     if (Exchange(report_) != device::ReplyAck) return false;
@@ -98,10 +98,7 @@ class RawDownload {
     int lastShown = 0;
     for (std::size_t offset = 0; offset < image.size(); offset += device::kBlockSize) {
       const std::size_t n = std::min(device::kBlockSize, image.size() - offset);
-      std::copy_n(image.data() + offset, n, report_.begin() + device::kReportData);
-      report_[device::kReportCount] = static_cast<std::uint8_t>(n);
-      report_[device::kReportAddressLow] = static_cast<std::uint8_t>(offset % 256);
-      report_[device::kReportAddressHigh] = static_cast<std::uint8_t>((offset / 256) % 256);
+      device::FrameDataBlock(report_, offset, image.subspan(offset, n));
       if (Exchange(report_) != device::ReplyAck) return false;
       if (!withPauses) continue;
       const int percent = device::ProgressPercent(static_cast<std::uint32_t>(offset),
@@ -116,7 +113,7 @@ class RawDownload {
 
  private:
   // Writes the report and returns the reply code, or -1 when none came.
-  int Exchange(const std::array<std::uint8_t, 65>& report) {
+  int Exchange(const std::array<std::uint8_t, device::kReportLength>& report) {
     if (!handle_ || !handle_->Write(report.data(), report.size())) return -1;
     const platform::ReadResult r = handle_->Read(reply_.data(), reply_.size(), kReadBoundMs);
     return r.status == platform::ReadStatus::Data ? reply_[1] : -1;
@@ -124,8 +121,8 @@ class RawDownload {
 
   std::unique_ptr<platform::HidHandle> handle_;
   const platform::Pauses pauses_;
-  std::array<std::uint8_t, 65> report_{};
-  std::array<std::uint8_t, 65> reply_{};
+  std::array<std::uint8_t, device::kReportLength> report_{};
+  std::array<std::uint8_t, device::kReportLength> reply_{};
 };
 
 // The product: enter, then DownloadImage, through the device link.

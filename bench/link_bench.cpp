@@ -11,6 +11,7 @@
 #include "device/commands.hpp"
 #include "device/device_link.hpp"
 #include "device/programming_run.hpp"
+#include "device/protocol.hpp"
 #include "firmware/firmware_image.hpp"
 #include "firmware/image_builder.hpp"
 #include "platform/pause.hpp"
@@ -87,7 +88,9 @@ void BM_DownloadThroughSimulatedDevice(benchmark::State& state) {
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
   state.counters["blocks_per_s"] = benchmark::Counter(
-      static_cast<double>(state.iterations() * ((size + 55) / 56)), benchmark::Counter::kIsRate);
+      static_cast<double>(state.iterations() *
+                          ((size + device::kBlockSize - 1) / device::kBlockSize)),
+      benchmark::Counter::kIsRate);
   link.Replies().Close();
 }
 BENCHMARK(BM_DownloadThroughSimulatedDevice)->Arg(30000)->Arg(65536)->Unit(benchmark::kMillisecond);

@@ -14,12 +14,13 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "device/commands.hpp"
 #include "device/programming_run.hpp"
+#include "device/protocol.hpp"
 #include "firmware/product_ids.hpp"
 
 namespace {
@@ -39,17 +40,17 @@ hid_device* OpenLoader() {
 
 // Writes the report and returns the reply code, or -1 when none came. The gadget's input reports
 // are unnumbered, so hidapi hands them over without an id byte: the code comes first.
-int Exchange(hid_device* device, const std::array<std::uint8_t, 65>& report) {
+int Exchange(hid_device* device,
+             const std::array<std::uint8_t, kavori::device::kReportLength>& report) {
   if (hid_write(device, report.data(), report.size()) != static_cast<int>(report.size())) return -1;
-  std::array<std::uint8_t, 64> reply{};
+  std::array<std::uint8_t, kavori::device::kReportLength - 1> reply{};
   return hid_read_timeout(device, reply.data(), reply.size(), kReplyBoundMs) > 0 ? reply[0] : -1;
 }
 
 bool Download(hid_device* device, const std::vector<std::uint8_t>& image) {
   namespace dev = kavori::device;
-  std::array<std::uint8_t, 65> report{};
-  report[1] = 0x10;
-  report[2] = 0x20;
+  std::array<std::uint8_t, dev::kReportLength> report{};
+  std::copy(dev::kReportHeader.begin(), dev::kReportHeader.end(), report.begin());
   report[dev::kReportCommand] = dev::CmdEnterProgramming;
   report[dev::kReportCount] = 1;
   if (Exchange(device, report) != dev::ReplyAck) return false;
@@ -57,11 +58,7 @@ bool Download(hid_device* device, const std::vector<std::uint8_t>& image) {
   int lastShown = 0;
   for (std::size_t offset = 0; offset < image.size(); offset += dev::kBlockSize) {
     const std::size_t n = std::min(dev::kBlockSize, image.size() - offset);
-    std::copy_n(image.begin() + static_cast<std::ptrdiff_t>(offset), n,
-                report.begin() + dev::kReportData);
-    report[dev::kReportCount] = static_cast<std::uint8_t>(n);
-    report[dev::kReportAddressLow] = static_cast<std::uint8_t>(offset % 256);
-    report[dev::kReportAddressHigh] = static_cast<std::uint8_t>((offset / 256) % 256);
+    dev::FrameDataBlock(report, offset, std::span(image).subspan(offset, n));
     if (Exchange(device, report) != dev::ReplyAck) return false;
     const int percent = dev::ProgressPercent(static_cast<std::uint32_t>(offset),
                                              static_cast<std::uint32_t>(image.size()));

@@ -1,15 +1,15 @@
 #include "device/commands.hpp"
 
+#include <algorithm>
+
 #include "device/device_link.hpp"
 #include "device/results.hpp"
 
 namespace kavori::device {
 
-void InitCommandReport(std::array<std::uint8_t, 65>& report) {
+void InitCommandReport(CommandReportBuffer& report) {
   report.fill(0x00);
-  report[0] = 0x00;
-  report[1] = 0x10;
-  report[2] = 0x20;
+  std::copy(kReportHeader.begin(), kReportHeader.end(), report.begin());
 }
 
 void WriteCommandReport(DeviceLink& link) { link.WriteOutputReport(link.CommandReport()); }
@@ -54,9 +54,8 @@ int SendBurnFlash(DeviceLink& link) { return SendAwaited(link, CmdBurnFlash); }
 int SendVerify(DeviceLink& link) { return SendAwaited(link, CmdVerify); }
 
 int SendPrepare(DeviceLink& link) {
-  std::array<std::uint8_t, 65> report{};
-  report[1] = 0x10;
-  report[2] = 0x20;
+  CommandReportBuffer report{};
+  std::copy(kReportHeader.begin(), kReportHeader.end(), report.begin());
   report[kReportCommand] = CmdPrepare;
   return link.WriteOutputReport(report) ? kOk : kNotWritten;
 }

@@ -192,7 +192,7 @@ std::uint16_t DeviceLink::OutputReportLength() const {
   return outputReportLength_;
 }
 
-bool DeviceLink::WriteOutputReport(const std::array<std::uint8_t, 65>& report) {
+bool DeviceLink::WriteOutputReport(const std::array<std::uint8_t, kReportLength>& report) {
   std::lock_guard guard(mutex_);
   if (!deviceHandle_) return false;
   return deviceHandle_->Write(report.data(), outputReportLength_);

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "device/device_info.hpp"
+#include "device/protocol.hpp"
 #include "device/reply_channel.hpp"
 #include "platform/platform.hpp"
 
@@ -56,11 +57,11 @@ class DeviceLink {
 
   // Writes the first OutputReportLength() bytes of `report` through the query/write handle.
   // False when no link is open or the write fails.
-  bool WriteOutputReport(const std::array<std::uint8_t, 65>& report);
+  bool WriteOutputReport(const std::array<std::uint8_t, kReportLength>& report);
 
   // The command report: every command but prepare is built here. OpenDeviceLink resets it; the
   // programming run's thread builds in it.
-  std::array<std::uint8_t, 65>& CommandReport() { return commandReport_; }
+  std::array<std::uint8_t, kReportLength>& CommandReport() { return commandReport_; }
   ReplyChannel& Replies() { return replies_; }
 
   // The time-out of every reply wait, 1..32766 ms (30000 at start); read afresh at every wait,
@@ -84,7 +85,7 @@ class DeviceLink {
   std::uint16_t outputReportLength_ = 0;
   DeviceInfoRecord deviceInfo_;
   std::atomic<bool> loaderMode_{false};
-  std::array<std::uint8_t, 65> commandReport_{};
+  std::array<std::uint8_t, kReportLength> commandReport_{};
   ReplyChannel replies_;
   std::atomic<std::uint16_t> replyTimeoutMs_{30000};
 };

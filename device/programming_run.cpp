@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <optional>
 #include <system_error>
 #include <utility>
@@ -67,10 +66,7 @@ int ProgrammingRun::DownloadImage(RunObserver& observer, std::span<const std::ui
   for (std::uint64_t offset = 0; offset < size; offset += kBlockSize) {
     const std::size_t n =
         static_cast<std::size_t>(std::min<std::uint64_t>(kBlockSize, size - offset));
-    std::memcpy(&report[kReportData], image.data() + offset, n);
-    report[kReportCount] = static_cast<std::uint8_t>(n);
-    report[kReportAddressLow] = static_cast<std::uint8_t>(offset % 256);
-    report[kReportAddressHigh] = static_cast<std::uint8_t>((offset / 256) % 256);
+    FrameDataBlock(report, offset, image.subspan(static_cast<std::size_t>(offset), n));
     WriteCommandReport(link_);
     if (WaitReply(link_) != ReplyAck) {
       failed_ = true;

@@ -9,11 +9,15 @@
 #include <string_view>
 #include <vector>
 
+#include "device/protocol.hpp"
 #include "firmware/image_builder.hpp"
 #include "fuzz/reply_path_input.hpp"
 
 namespace {
 
+using kavori::device::kReportDescriptor;
+using kavori::device::kReportLength;
+using kavori::device::ReplyAck;
 using kavori::firmware::ImageBuilder;
 using Bytes = std::vector<std::uint8_t>;
 
@@ -67,18 +71,12 @@ std::vector<Seed> FirmwareImageSeeds() {
   return seeds;
 }
 
-// The Kavori's interface: a vendor-page collection with one 64-byte input and one 64-byte output
-// report, no report ids.
-const Bytes kVendor64 = {
-    0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x15, 0x00, 0x26, 0xFF, 0x00, 0x75,
-    0x08, 0x95, 0x40, 0x09, 0x01, 0x81, 0x02, 0x09, 0x01, 0x91, 0x02, 0xC0,
-};
-
 std::vector<Seed> ReportDescriptorSeeds() {
-  Bytes padded = kVendor64;
+  const Bytes kavori(kReportDescriptor.begin(), kReportDescriptor.end());
+  Bytes padded = kavori;
   padded.insert(padded.end(), {0x00, 0x00, 0x00});
   return {
-      {"vendor-64", kVendor64},
+      {"vendor-64", kavori},
       {"vendor-64-padded", padded},
       // Report ids 1 and 2 of different sizes, a feature report, nested collections.
       {"numbered",
@@ -140,7 +138,7 @@ void Act(rp::InputWriter& w, rp::Action action) { w.U8(static_cast<unsigned>(act
 
 std::vector<std::pair<rp::ReadKind, Bytes>> Acks(std::size_t n) {
   return std::vector<std::pair<rp::ReadKind, Bytes>>(
-      n, {rp::ReadKind::ReportAfterWrite, Bytes{0x00, 0x55}});
+      n, {rp::ReadKind::ReportAfterWrite, Bytes{0x00, ReplyAck}});
 }
 
 std::vector<Seed> ReplyPathSeeds() {
@@ -151,7 +149,7 @@ std::vector<Seed> ReplyPathSeeds() {
   {  // Every command acknowledged, step by step.
     rp::InputWriter w;
     w.U8(0);
-    KavoriInterface(w, rp::ProductIdKind::Loader, 65, 65);
+    KavoriInterface(w, rp::ProductIdKind::Loader, kReportLength, kReportLength);
     w.U8(0);
     Reads(w, Acks(8));
     Act(w, Action::Open);
@@ -172,7 +170,7 @@ std::vector<Seed> ReplyPathSeeds() {
   {  // The whole run.
     rp::InputWriter w;
     w.U8(0);
-    KavoriInterface(w, rp::ProductIdKind::Loader, 65, 65);
+    KavoriInterface(w, rp::ProductIdKind::Loader, kReportLength, kReportLength);
     w.U8(0);
     Reads(w, Acks(10));
     Act(w, Action::Open);
@@ -201,7 +199,7 @@ std::vector<Seed> ReplyPathSeeds() {
   {  // A refusal, then the device vanishes.
     rp::InputWriter w;
     w.U8(0);
-    KavoriInterface(w, rp::ProductIdKind::Loader, 65, 65);
+    KavoriInterface(w, rp::ProductIdKind::Loader, kReportLength, kReportLength);
     w.U8(0);
     Reads(
         w,
@@ -216,13 +214,13 @@ std::vector<Seed> ReplyPathSeeds() {
     Act(w, Action::Close);
     seeds.push_back({"refused-then-gone", w.Data()});
   }
-  {  // Reports shorter and longer than the lengths claimed, which are off the usual 65.
+  {  // Reports shorter and longer than the lengths claimed, which are off the Kavori's.
     rp::InputWriter w;
     w.U8(1);
     KavoriInterface(w, rp::ProductIdKind::Loader, 2, 300);
     KavoriInterface(w, rp::ProductIdKind::Loader, 1, 0);
     w.U8(0);
-    Bytes longReport(80, 0x55);
+    Bytes longReport(80, ReplyAck);
     Reads(w, {{ReadKind::Report, {}},
               {ReadKind::Report, {0x00}},
               {ReadKind::Report, longReport},
@@ -242,7 +240,7 @@ std::vector<Seed> ReplyPathSeeds() {
     w.U8(1);
     w.U8(rp::kVendorFollows).U16(0x046D).U8(static_cast<unsigned>(rp::ProductIdKind::Raw));
     w.U16(0xC31C).U16(0x4900).U16(9).U16(9).U8(0).U8(0);
-    KavoriInterface(w, rp::ProductIdKind::Normal, 65, 65);
+    KavoriInterface(w, rp::ProductIdKind::Normal, kReportLength, kReportLength);
     w.U8(0);
     Reads(w, {});
     Act(w, Action::ToggleWatching);
@@ -257,7 +255,7 @@ std::vector<Seed> ReplyPathSeeds() {
   {  // The in-use lock held elsewhere.
     rp::InputWriter w;
     w.U8(0);
-    KavoriInterface(w, rp::ProductIdKind::Loader, 65, 65);
+    KavoriInterface(w, rp::ProductIdKind::Loader, kReportLength, kReportLength);
     w.U8(1);
     Reads(w, {});
     Act(w, Action::Open);

@@ -3,20 +3,11 @@
 #include <algorithm>
 #include <array>
 
+#include "device/protocol.hpp"
 #include "firmware/firmware_image.hpp"
 
 namespace kavori::sim {
 namespace {
-
-constexpr std::size_t kBlockSize = 56;
-constexpr std::size_t kDataStart = 8;
-
-constexpr std::uint8_t kCmdEnter = 0x10;
-constexpr std::uint8_t kCmdData = 0x20;
-constexpr std::uint8_t kCmdBurn = 0x30;
-constexpr std::uint8_t kCmdVerify = 0x40;
-constexpr std::uint8_t kCmdPrepare = 0x62;
-constexpr std::uint8_t kCmdRestart = 0x70;
 
 std::uint16_t LoaderId(std::uint16_t productId) {
   return static_cast<std::uint16_t>(0x8100 | (productId & 0xFF));
@@ -27,17 +18,18 @@ std::uint16_t NormalId(std::uint16_t productId) {
 
 // The command a report carries, when the device's current mode acts on it at all.
 std::optional<SimCommand> CommandFor(std::uint8_t code, bool loader) {
-  if (!loader) return code == kCmdPrepare ? std::optional(SimCommand::Prepare) : std::nullopt;
+  if (!loader)
+    return code == device::CmdPrepare ? std::optional(SimCommand::Prepare) : std::nullopt;
   switch (code) {
-    case kCmdEnter:
+    case device::CmdEnterProgramming:
       return SimCommand::Enter;
-    case kCmdData:
+    case device::CmdDataBlock:
       return SimCommand::Data;
-    case kCmdBurn:
+    case device::CmdBurnFlash:
       return SimCommand::Burn;
-    case kCmdVerify:
+    case device::CmdVerify:
       return SimCommand::Verify;
-    case kCmdRestart:
+    case device::CmdRestart:
       return SimCommand::Restart;
     default:
       return std::nullopt;
@@ -85,13 +77,15 @@ const Fault* KavoriModel::MatchFault(SimCommand command, std::uint64_t blockOffs
 }
 
 ModelResponse KavoriModel::Receive(std::span<const std::uint8_t> written) {
-  std::array<std::uint8_t, kSimReportLength> report{};
+  std::array<std::uint8_t, device::kReportLength> report{};
   std::copy_n(written.begin(), std::min(written.size(), report.size()), report.begin());
-  if (report[0] != 0x00 || report[1] != 0x10 || report[2] != 0x20) return {};
-  const auto command = CommandFor(report[3], IsSimLoaderId(productId_));
+  if (!std::equal(device::kReportHeader.begin(), device::kReportHeader.end(), report.begin()))
+    return {};
+  const auto command = CommandFor(report[device::kReportCommand], IsSimLoaderId(productId_));
   if (!command) return {};
-  const std::size_t count = report[4];
-  const std::uint16_t address = static_cast<std::uint16_t>(report[5] | (report[6] << 8));
+  const std::size_t count = report[device::kReportCount];
+  const std::uint16_t address = static_cast<std::uint16_t>(
+      report[device::kReportAddressLow] | (report[device::kReportAddressHigh] << 8));
   // The address carries only 16 bits; the loader knows the full offset it expects next.
   const std::uint64_t expected = download_.size();
   const bool inOrder = address == (expected & 0xFFFF);
@@ -118,20 +112,20 @@ ModelResponse KavoriModel::Receive(std::span<const std::uint8_t> written) {
     case SimCommand::Enter:
       session_ = true;
       download_.clear();
-      return Reply(kSimAck);
+      return Reply(device::ReplyAck);
     case SimCommand::Data: {
-      const bool accepted = session_ && count >= 1 && count <= kBlockSize && inOrder;
+      const bool accepted = session_ && count >= 1 && count <= device::kBlockSize && inOrder;
       if (accepted) {
-        const auto data = report.begin() + kDataStart;
+        const auto data = report.begin() + device::kReportData;
         download_.insert(download_.end(), data, data + count);
       }
-      return Reply(accepted ? kSimAck : kSimFailureCode);
+      return Reply(accepted ? device::ReplyAck : kSimFailureCode);
     }
     case SimCommand::Burn:
       if (session_) flash_ = download_;
-      return Reply(session_ ? kSimAck : kSimFailureCode);
+      return Reply(session_ ? device::ReplyAck : kSimFailureCode);
     case SimCommand::Verify:
-      return Reply(session_ && flash_ == download_ ? kSimAck : kSimFailureCode);
+      return Reply(session_ && flash_ == download_ ? device::ReplyAck : kSimFailureCode);
     case SimCommand::Restart: {
       std::uint16_t release = release_;
       std::uint32_t versionWord = 0;

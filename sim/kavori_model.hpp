@@ -2,11 +2,12 @@
 // each output report. The in-process SimulatedWorld and the USB gadget device of the guest tests
 // both drive it, so the two cannot drift apart.
 //
-// Normal mode answers nothing but acts on prepare (0x62) by replugging, after the replug delay,
-// into loader mode. Loader mode answers enter (0x10), data blocks (0x20, which must follow each
-// other from offset 0), burn (0x30) and verify (0x40) with kSimAck or kSimFailureCode, and acts
-// on restart (0x70) by replugging, after the restart delay, into normal mode with the release
-// number of the burned image. Faults from the options come first.
+// Normal mode answers nothing but acts on prepare by replugging, after the replug delay, into
+// loader mode. Loader mode answers enter, data blocks (which must follow each other from offset
+// 0), burn and verify with device::ReplyAck or kSimFailureCode, and acts on restart by
+// replugging, after the restart delay, into normal mode with the release number of the burned
+// image. Faults from the options come first. The reports and codes are those of
+// device/protocol.hpp.
 //
 // Not thread-safe: the owner serialises every call.
 #pragma once
@@ -23,8 +24,6 @@ namespace kavori::sim {
 
 // The reply of a refused command (out-of-order block, nak fault, ...).
 inline constexpr std::uint8_t kSimFailureCode = 0x01;
-inline constexpr std::uint8_t kSimAck = 0x55;
-inline constexpr std::size_t kSimReportLength = 65;  // input and output, report id included
 
 // How the device's presence on the bus changes after a report.
 enum class Presence {

@@ -11,6 +11,7 @@
 #include <span>
 #include <utility>
 
+#include "device/protocol.hpp"
 #include "firmware/product_ids.hpp"
 #include "sim/utf16.hpp"
 
@@ -19,7 +20,7 @@ namespace detail {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using Report = std::array<std::uint8_t, kSimReportLength>;
+using Report = std::array<std::uint8_t, device::kReportLength>;
 
 constexpr std::size_t kForeign = std::numeric_limits<std::size_t>::max();
 constexpr std::uint16_t kForeignRelease = 0x4900;
@@ -156,7 +157,7 @@ class SimCore : public std::enable_shared_from_this<SimCore> {
     std::lock_guard lock(mutex_);
     AdvanceLocked(Clock::now());
     if (!PresentLocked(handle)) return false;
-    out = {kSimReportLength, kSimReportLength};
+    out = {device::kReportLength, device::kReportLength};
     return true;
   }
 
@@ -164,7 +165,8 @@ class SimCore : public std::enable_shared_from_this<SimCore> {
     std::lock_guard lock(mutex_);
     const auto now = Clock::now();
     AdvanceLocked(now);
-    if (!PresentLocked(handle) || report == nullptr || length == 0 || length > kSimReportLength)
+    if (!PresentLocked(handle) || report == nullptr || length == 0 ||
+        length > device::kReportLength)
       return false;
     if (handle.device == kForeign) return true;
     ReceivedReport received;
@@ -191,7 +193,7 @@ class SimCore : public std::enable_shared_from_this<SimCore> {
       AdvanceLocked(now);
       if (!PresentLocked(handle)) return {platform::ReadStatus::Gone, 0};
       if (!handle.queue.empty() && handle.queue.front().readyAt <= now) {
-        const std::size_t n = std::min(length, kSimReportLength);
+        const std::size_t n = std::min(length, device::kReportLength);
         std::copy_n(handle.queue.front().bytes.begin(), n, buffer);
         handle.queue.pop_front();
         return {platform::ReadStatus::Data, n};

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <clocale>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,6 +20,7 @@
 #include "device/device_inventory.hpp"
 #include "device/device_link.hpp"
 #include "device/programming_run.hpp"
+#include "device/protocol.hpp"
 #include "device/results.hpp"
 #include "firmware/image_builder.hpp"
 #include "frontend/diagnostics.hpp"
@@ -65,7 +67,7 @@ testing::MockIdentity Kavori(std::uint16_t productId, std::uint16_t release) {
 }
 
 // What the device sees of a command report: the 64 bytes after the report id.
-Report Seen(const std::array<std::uint8_t, 65>& report) {
+Report Seen(const std::array<std::uint8_t, kReportLength>& report) {
   return {report.begin() + 1, report.end()};
 }
 
@@ -114,9 +116,8 @@ TEST_F(DeviceLinkHidrawTest, LoaderDeviceTakesTheProgrammingCommandsAndDataBlock
 
   // The expected command report, kept the way the link keeps its own: each command overwrites
   // only its fields.
-  std::array<std::uint8_t, 65> expected{};
-  expected[1] = 0x10;
-  expected[2] = 0x20;
+  std::array<std::uint8_t, kReportLength> expected{};
+  std::copy(kReportHeader.begin(), kReportHeader.end(), expected.begin());
   expected[kReportCommand] = CmdEnterProgramming;
   expected[kReportCount] = 1;
   std::vector<Report> sent = {Seen(expected)};
@@ -130,11 +131,7 @@ TEST_F(DeviceLinkHidrawTest, LoaderDeviceTakesTheProgrammingCommandsAndDataBlock
   for (std::size_t offset = 0; offset < bytes.size(); offset += kBlockSize) {
     const std::size_t n = std::min(kBlockSize, bytes.size() - offset);
     expected[kReportCommand] = CmdDataBlock;
-    expected[kReportCount] = static_cast<std::uint8_t>(n);
-    expected[kReportAddressLow] = static_cast<std::uint8_t>(offset);
-    expected[kReportAddressHigh] = static_cast<std::uint8_t>(offset >> 8);
-    std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(offset), n,
-                expected.begin() + kReportData);
+    FrameDataBlock(expected, offset, std::span(bytes).subspan(offset, n));
     sent.push_back(Seen(expected));
   }
 
@@ -173,11 +170,10 @@ TEST_F(DeviceLinkHidrawTest, CloseReturnsWhileARunWaitsOnASilentDevice) {
   // A device in normal mode takes the prepare report and answers nothing.
   ASSERT_EQ(SendPrepare(Link()), kOk);
   ASSERT_TRUE(device.WaitForReceived(1, testing::kSettle));
-  Report prepare(64, 0x00);
-  prepare[0] = 0x10;
-  prepare[1] = 0x20;
-  prepare[2] = CmdPrepare;
-  EXPECT_EQ(device.Received().at(0), prepare);
+  std::array<std::uint8_t, kReportLength> prepare{};
+  std::copy(kReportHeader.begin(), kReportHeader.end(), prepare.begin());
+  prepare[kReportCommand] = CmdPrepare;
+  EXPECT_EQ(device.Received().at(0), Seen(prepare));
 
   Link().Replies().Create();
   Link().SetReplyTimeoutMs(30000);

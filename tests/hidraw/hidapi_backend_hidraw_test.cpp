@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "device/protocol.hpp"
 #include "hidraw/hidraw_fixture.hpp"
 #include "platform/linux/hidapi_backend.hpp"
 
@@ -41,10 +42,10 @@ std::vector<std::uint8_t> Utf16Field(const std::string& text) {
 
 std::array<std::uint8_t, kReportBufferSize> CommandReport(std::uint8_t command) {
   std::array<std::uint8_t, kReportBufferSize> report{};
-  report[1] = 0x10;
-  report[2] = 0x20;
-  report[3] = command;
-  for (std::size_t i = 8; i < 64; ++i) report[i] = static_cast<std::uint8_t>(i);
+  std::copy(device::kReportHeader.begin(), device::kReportHeader.end(), report.begin());
+  report[device::kReportCommand] = command;
+  for (std::size_t i = device::kReportData; i < device::kReportData + device::kBlockSize; ++i)
+    report[i] = static_cast<std::uint8_t>(i);
   return report;
 }
 

@@ -21,27 +21,6 @@
 namespace kavori::testing {
 namespace {
 
-// A vendor-page device with one 64-byte input and one 64-byte output report, no report ids.
-constexpr std::uint8_t kReportDescriptor[] = {
-    0x06, 0x00, 0xFF,  // Usage Page (vendor 0xFF00)
-    0x09, 0x01,        // Usage (1)
-    0xA1, 0x01,        // Collection (Application)
-    0x09, 0x02,        //   Usage (2)
-    0x15, 0x00,        //   Logical Minimum (0)
-    0x26, 0xFF, 0x00,  //   Logical Maximum (255)
-    0x75, 0x08,        //   Report Size (8)
-    0x95, 0x40,        //   Report Count (64)
-    0x81, 0x02,        //   Input (Data, Variable, Absolute)
-    0x09, 0x03,        //   Usage (3)
-    0x15, 0x00,        //   Logical Minimum (0)
-    0x26, 0xFF, 0x00,  //   Logical Maximum (255)
-    0x75, 0x08,        //   Report Size (8)
-    0x95, 0x40,        //   Report Count (64)
-    0x91, 0x02,        //   Output (Data, Variable, Absolute)
-    0xC0,              // End Collection
-};
-
-constexpr std::uint8_t kReplyAck = 0x55;
 constexpr std::uint8_t kDoorbell = 0x01;
 constexpr unsigned kBusUsb = 0x03;
 
@@ -210,8 +189,8 @@ void MockHidrawDevice::Plug() {
       {"HID_ID", "0003:" + Hex8Upper(identity_.vendorId) + ":" + Hex8Upper(identity_.productId),
        "HID_NAME", identity_.manufacturer + " " + identity_.product, "HID_UNIQ", identity_.serial});
   umockdev_testbed_set_attribute_binary(testbed_, paths_.hid.c_str(), "report_descriptor",
-                                        const_cast<guint8*>(kReportDescriptor),
-                                        static_cast<gint>(sizeof(kReportDescriptor)));
+                                        const_cast<guint8*>(device::kReportDescriptor.data()),
+                                        static_cast<gint>(device::kReportDescriptor.size()));
   paths_.hidraw =
       AddDevice(testbed_, "hidraw", "hidraw/" + hidrawName, paths_.hid,
                 {"dev", major + ":" + minor}, {"DEVNAME", node_, "MAJOR", major, "MINOR", minor});
@@ -299,12 +278,18 @@ void MockHidrawDevice::DeliverLocked(std::vector<std::uint8_t> report) {
 
 bool MockHidrawDevice::Answer(const std::vector<std::uint8_t>& report,
                               MockInputReport& reply) const {
-  const bool loader = identity_.vendorId == 0x0BEF && (identity_.productId & 0xFF00) == 0x8100;
-  if (!loader || report.size() < 3 || report[0] != 0x10 || report[1] != 0x20) return false;
-  const std::uint8_t command = report[2];
-  if (command != 0x10 && command != 0x20 && command != 0x30 && command != 0x40) return false;
+  const bool loader =
+      identity_.vendorId == firmware::kVendorId && (identity_.productId & 0xFF00) == 0x8100;
+  // usbhid left out the report id: every byte of the command report sits one place earlier.
+  if (!loader || report.size() < device::kReportCommand ||
+      !std::equal(device::kReportHeader.begin() + 1, device::kReportHeader.end(), report.begin()))
+    return false;
+  const std::uint8_t command = report[device::kReportCommand - 1];
+  if (command != device::CmdEnterProgramming && command != device::CmdDataBlock &&
+      command != device::CmdBurnFlash && command != device::CmdVerify)
+    return false;
   reply.fill(0x00);
-  reply[0] = kReplyAck;
+  reply[0] = device::ReplyAck;
   reply[1] = command;
   return true;
 }
@@ -333,7 +318,7 @@ void MockHidrawDevice::HandleIoctl(UMockdevIoctlClient* client) {
   if (request == HIDIOCGRDESCSIZE) {
     UMockdevIoctlData* data = Resolve(client, sizeof(int));
     if (data == nullptr) return umockdev_ioctl_client_complete(client, -1, EFAULT);
-    const int size = sizeof(kReportDescriptor);
+    const int size = static_cast<int>(device::kReportDescriptor.size());
     std::memcpy(data->data, &size, sizeof(size));
     umockdev_ioctl_client_complete(client, 0, 0);
     g_object_unref(data);
@@ -346,8 +331,9 @@ void MockHidrawDevice::HandleIoctl(UMockdevIoctlClient* client) {
     if (descriptor->size > HID_MAX_DESCRIPTOR_SIZE) {
       umockdev_ioctl_client_complete(client, -1, EINVAL);
     } else {
-      const std::size_t n = std::min<std::size_t>(descriptor->size, sizeof(kReportDescriptor));
-      std::memcpy(descriptor->value, kReportDescriptor, n);
+      const std::size_t n =
+          std::min<std::size_t>(descriptor->size, device::kReportDescriptor.size());
+      std::memcpy(descriptor->value, device::kReportDescriptor.data(), n);
       umockdev_ioctl_client_complete(client, 0, 0);
     }
     g_object_unref(data);

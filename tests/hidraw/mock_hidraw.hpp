@@ -3,17 +3,17 @@
 // preload_main.cpp), so hidapi, libudev and the device link run unmodified against them.
 //
 // Each device is a USB device, its interface, the HID device (with HID_ID, HID_NAME, HID_UNIQ and
-// a binary report descriptor of 64-byte input and output reports without report ids) and a hidraw
-// node. The node is a PTY whose reads, writes and ioctls go to handlers on umockdev's worker
-// thread. poll() is not intercepted: for each queued input report the device writes one
-// "doorbell" byte to the PTY master and takes it back when the report is read; closing the master
-// on unplug gives pollers POLLHUP.
+// the Kavori's report descriptor) and a hidraw node. The node is a PTY whose reads, writes and
+// ioctls go to handlers on umockdev's worker thread. poll() is not intercepted: for each queued
+// input report the device writes one "doorbell" byte to the PTY master and takes it back when the
+// report is read; closing the master on unplug gives pollers POLLHUP.
 //
-// The device answers like a Kavori: in loader mode (product id 0x81xx) it answers 0x55 to the
-// command reports 0x10, 0x20, 0x30 and 0x40; it answers nothing else. All readers of one node share
-// one queue of input reports (the device link reads through one handle only). A read finds a report
-// whenever poll said so; one without a report queued fails with EAGAIN as on a non-blocking node
-// (hidapi polls before every read with a time-out, the only reads the backend makes).
+// The device answers like a Kavori (device/protocol.hpp): in loader mode (product id 0x81xx) it
+// answers ReplyAck, then the command, to enter, data block, burn and verify; it answers nothing
+// else. All readers of one node share one queue of input reports (the device link reads through
+// one handle only). A read finds a report whenever poll said so; one without a report queued fails
+// with EAGAIN as on a non-blocking node (hidapi polls before every read with a time-out, the only
+// reads the backend makes).
 //
 // Thread contract: the bed and the devices' Plug/Unplug are used by the test thread; the other
 // device methods may be called from any thread.
@@ -29,6 +29,9 @@
 #include <string>
 #include <vector>
 
+#include "device/protocol.hpp"
+#include "firmware/product_ids.hpp"
+
 using UMockdevTestbed = struct _UMockdevTestbed;
 using UMockdevIoctlBase = struct _UMockdevIoctlBase;
 using UMockdevIoctlClient = struct _UMockdevIoctlClient;
@@ -36,11 +39,11 @@ using UMockdevIoctlClient = struct _UMockdevIoctlClient;
 namespace kavori::testing {
 
 // Input and output reports of the mocked device, without report id.
-inline constexpr std::size_t kMockReportSize = 64;
+inline constexpr std::size_t kMockReportSize = device::kReportLength - 1;
 using MockInputReport = std::array<std::uint8_t, kMockReportSize>;
 
 struct MockIdentity {
-  std::uint16_t vendorId = 0x0BEF;
+  std::uint16_t vendorId = firmware::kVendorId;
   std::uint16_t productId = 0x0005;
   std::uint16_t release = 0x0102;
   std::string manufacturer = "Kavori";

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "device/protocol.hpp"
+
 namespace kavori::platform::host {
 namespace {
 
@@ -16,22 +18,9 @@ Bytes Concat(std::initializer_list<Bytes> parts) {
   return all;
 }
 
-// Vendor-page collection with one 64-byte input and one 64-byte output report, no report ids:
-// the shape of the Kavori's interface.
-const Bytes kVendor64 = {
-    0x06, 0x00, 0xFF,  // Usage Page (vendor 0xFF00)
-    0x09, 0x01,        // Usage (1)
-    0xA1, 0x01,        // Collection (Application)
-    0x15, 0x00,        //   Logical Minimum (0)
-    0x26, 0xFF, 0x00,  //   Logical Maximum (255)
-    0x75, 0x08,        //   Report Size (8)
-    0x95, 0x40,        //   Report Count (64)
-    0x09, 0x01,        //   Usage (1)
-    0x81, 0x02,        //   Input (Data, Var, Abs)
-    0x09, 0x01,        //   Usage (1)
-    0x91, 0x02,        //   Output (Data, Var, Abs)
-    0xC0,              // End Collection
-};
+// The Kavori's own: a vendor-page collection with one 64-byte input and one 64-byte output
+// report, no report ids.
+const Bytes kKavori(device::kReportDescriptor.begin(), device::kReportDescriptor.end());
 
 struct LayoutCase {
   std::string name;
@@ -55,9 +44,10 @@ TEST_P(ReportLayoutTest, LengthsCountTheIdByteAndTheLargestReport) {
 INSTANTIATE_TEST_SUITE_P(
     Descriptors, ReportLayoutTest,
     ::testing::Values(
-        LayoutCase{"Vendor64WithoutIds", kVendor64, 65, 65, false},
+        LayoutCase{"Vendor64WithoutIds", kKavori, device::kReportLength, device::kReportLength,
+                   false},
         // Trailing zero bytes are reserved main items; some devices pad with them.
-        LayoutCase{"TrailingZeroPadding", Concat({kVendor64, {0x00, 0x00}}), 65, 65, false},
+        LayoutCase{"TrailingZeroPadding", Concat({kKavori, {0x00, 0x00}}), 65, 65, false},
         LayoutCase{"NumberedReportsTakeTheLargestPerKind",
                    {
                        0xA1, 0x01,              // Collection
@@ -145,7 +135,7 @@ INSTANTIATE_TEST_SUITE_P(
                    false},
         // Its data would be a Pop without Push, an End Collection and a cut-off Report ID.
         LayoutCase{"LongItemIsSkippedWhole",
-                   Concat({{0xFE, 0x03, 0x10, 0xB4, 0xC0, 0x85}, kVendor64}), 65, 65, false},
+                   Concat({{0xFE, 0x03, 0x10, 0xB4, 0xC0, 0x85}, kKavori}), 65, 65, false},
         LayoutCase{"EmptyDescriptor", {}, 0, 0, false}),
     [](const ::testing::TestParamInfo<LayoutCase>& info) { return info.param.name; });
 
@@ -166,7 +156,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         MalformedCase{"OneByteItemCutOff", {0x75, 0x08, 0x95}},
         MalformedCase{"FourByteItemCutOff", {0x27, 0xFF, 0xFF}},
-        MalformedCase{"TruncatedVendor64", Bytes(kVendor64.begin(), kVendor64.begin() + 11)},
+        MalformedCase{"TruncatedVendor64", Bytes(kKavori.begin(), kKavori.begin() + 11)},
         MalformedCase{"LongItemHeaderCutOff", {0xFE, 0x05}},
         MalformedCase{"LongItemDataCutOff", {0xFE, 0x05, 0x10, 0x01, 0x02}},
         MalformedCase{"PopWithoutPush", {0x75, 0x08, 0xB4}},
@@ -179,7 +169,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<MalformedCase>& info) { return info.param.name; });
 
 TEST(ReportDescriptorTest, RejectsDescriptorsLongerThanTheKernelAllows) {
-  Bytes padded = kVendor64;
+  Bytes padded = kKavori;
   padded.resize(kMaxReportDescriptorSize, 0x00);
   EXPECT_TRUE(ParseReportDescriptor(padded).has_value()) << "exactly at the limit is fine";
   padded.push_back(0x00);

@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "device/protocol.hpp"
 #include "firmware/image_builder.hpp"
 
 namespace kavori::sim {
@@ -14,13 +17,13 @@ namespace {
 
 using std::chrono::milliseconds;
 
-constexpr std::uint8_t kEnter = 0x10;
-constexpr std::uint8_t kData = 0x20;
-constexpr std::uint8_t kBurn = 0x30;
-constexpr std::uint8_t kVerify = 0x40;
-constexpr std::uint8_t kPrepare = 0x62;
-constexpr std::uint8_t kRestart = 0x70;
-constexpr std::size_t kBlock = 56;
+using device::CmdBurnFlash;
+using device::CmdDataBlock;
+using device::CmdEnterProgramming;
+using device::CmdPrepare;
+using device::CmdRestart;
+using device::CmdVerify;
+using device::ReplyAck;
 
 SimOptions Options(std::string_view text) {
   std::string error;
@@ -32,14 +35,13 @@ SimOptions Options(std::string_view text) {
 // A command report as the host writes it, report id 0 first, 65 bytes.
 std::vector<std::uint8_t> Report(std::uint8_t command, std::uint8_t count = 0,
                                  std::uint16_t address = 0, std::uint8_t fill = 0xA5) {
-  std::vector<std::uint8_t> report(kSimReportLength, 0);
-  report[1] = 0x10;
-  report[2] = 0x20;
-  report[3] = command;
-  report[4] = count;
-  report[5] = static_cast<std::uint8_t>(address & 0xFF);
-  report[6] = static_cast<std::uint8_t>(address >> 8);
-  std::fill_n(report.begin() + 8, count, fill);
+  std::vector<std::uint8_t> report(device::kReportLength, 0);
+  std::copy(device::kReportHeader.begin(), device::kReportHeader.end(), report.begin());
+  report[device::kReportCommand] = command;
+  report[device::kReportCount] = count;
+  report[device::kReportAddressLow] = static_cast<std::uint8_t>(address & 0xFF);
+  report[device::kReportAddressHigh] = static_cast<std::uint8_t>(address >> 8);
+  std::fill_n(report.begin() + device::kReportData, count, fill);
   return report;
 }
 
@@ -57,51 +59,54 @@ struct ProtocolCase {
 
 TEST(KavoriModelTest, AnswersEachCommandAsItsModeAndSessionAllow) {
   const std::optional<std::uint8_t> none;
-  auto foreignId = Report(kEnter);
+  auto foreignId = Report(CmdEnterProgramming);
   foreignId[0] = 0x01;
-  auto badHeader = Report(kEnter);
+  auto badHeader = Report(CmdEnterProgramming);
   badHeader[2] = 0x21;
   const ProtocolCase cases[] = {
       {"normal mode ignores loader commands",
        "",
-       {{Report(kEnter), none}, {Report(kData, 56), none}, {Report(kRestart), none}}},
-      {"normal mode replugs on prepare", "", {{Report(kPrepare), none, Presence::Replugs}}},
-      {"the user never replugs", "replug=never", {{Report(kPrepare), none}}},
-      {"loader mode ignores prepare", "pid=0x8105", {{Report(kPrepare), none}}},
+       {{Report(CmdEnterProgramming), none},
+        {Report(CmdDataBlock, 56), none},
+        {Report(CmdRestart), none}}},
+      {"normal mode replugs on prepare", "", {{Report(CmdPrepare), none, Presence::Replugs}}},
+      {"the user never replugs", "replug=never", {{Report(CmdPrepare), none}}},
+      {"loader mode ignores prepare", "pid=0x8105", {{Report(CmdPrepare), none}}},
       {"a block before enter is refused",
        "pid=0x8105",
-       {{Report(kData, 56), kSimFailureCode}, {Report(kEnter), kSimAck}}},
+       {{Report(CmdDataBlock, 56), kSimFailureCode}, {Report(CmdEnterProgramming), ReplyAck}}},
       {"blocks follow each other from offset 0",
        "pid=0x8105",
-       {{Report(kEnter), kSimAck},
-        {Report(kData, 56, 0x0038), kSimFailureCode},
-        {Report(kData, 56, 0x0000), kSimAck},
-        {Report(kData, 56, 0x0000), kSimFailureCode},
-        {Report(kData, 56, 0x0038), kSimAck}}},
+       {{Report(CmdEnterProgramming), ReplyAck},
+        {Report(CmdDataBlock, 56, 0x0038), kSimFailureCode},
+        {Report(CmdDataBlock, 56, 0x0000), ReplyAck},
+        {Report(CmdDataBlock, 56, 0x0000), kSimFailureCode},
+        {Report(CmdDataBlock, 56, 0x0038), ReplyAck}}},
       {"a block holds 1 to 56 bytes",
        "pid=0x8105",
-       {{Report(kEnter), kSimAck},
-        {Report(kData, 0), kSimFailureCode},
-        {Report(kData, 57), kSimFailureCode},
-        {Report(kData, 1), kSimAck}}},
+       {{Report(CmdEnterProgramming), ReplyAck},
+        {Report(CmdDataBlock, 0), kSimFailureCode},
+        {Report(CmdDataBlock, 57), kSimFailureCode},
+        {Report(CmdDataBlock, 1), ReplyAck}}},
       {"burn and verify need a session",
        "pid=0x8105",
-       {{Report(kBurn), kSimFailureCode}, {Report(kVerify), kSimFailureCode}}},
+       {{Report(CmdBurnFlash), kSimFailureCode}, {Report(CmdVerify), kSimFailureCode}}},
       {"another report id or header is no command",
        "pid=0x8105",
        {{foreignId, none}, {badHeader, none}, {Report(0x11), none}}},
       {"a nak fault answers failure and does nothing",
        "pid=0x8105,nak=enter",
-       {{Report(kEnter), kSimFailureCode}, {Report(kData, 56), kSimFailureCode}}},
-      {"a silent fault answers nothing", "pid=0x8105,silent=verify", {{Report(kVerify), none}}},
+       {{Report(CmdEnterProgramming), kSimFailureCode},
+        {Report(CmdDataBlock, 56), kSimFailureCode}}},
+      {"a silent fault answers nothing", "pid=0x8105,silent=verify", {{Report(CmdVerify), none}}},
       {"an unplug fault hits only its block",
        "pid=0x8105,unplug=data@0x38",
-       {{Report(kEnter), kSimAck},
-        {Report(kData, 56, 0x0000), kSimAck},
-        {Report(kData, 56, 0x0038), none, Presence::Vanishes}}},
+       {{Report(CmdEnterProgramming), ReplyAck},
+        {Report(CmdDataBlock, 56, 0x0000), ReplyAck},
+        {Report(CmdDataBlock, 56, 0x0038), none, Presence::Vanishes}}},
       {"an unplug fault on prepare vanishes for good",
        "unplug=prepare",
-       {{Report(kPrepare), none, Presence::Vanishes}}},
+       {{Report(CmdPrepare), none, Presence::Vanishes}}},
   };
   for (const ProtocolCase& c : cases) {
     KavoriModel model(Options(c.options));
@@ -125,7 +130,7 @@ TEST(KavoriModelTest, PrepareNamesTheIdentityAfterTheReplug) {
   };
   for (const auto& c : cases) {
     KavoriModel model(Options(c.options + ",release=0x0207"));
-    const ModelResponse response = model.Receive(Report(kPrepare));
+    const ModelResponse response = model.Receive(Report(CmdPrepare));
     ASSERT_EQ(response.presence, Presence::Replugs) << c.options;
     EXPECT_EQ(response.after, c.after) << c.options;
     EXPECT_EQ(response.productId, c.productId) << c.options;
@@ -138,19 +143,21 @@ TEST(KavoriModelTest, PrepareNamesTheIdentityAfterTheReplug) {
 TEST(KavoriModelTest, ProgrammingTheDemoImageRestartsIntoNormalModeWithItsRelease) {
   const std::vector<std::uint8_t> image = firmware::DemoImage().Build();
   KavoriModel model(Options("pid=0x8105,release=0x0103,restart=700"));
-  ASSERT_EQ(model.Receive(Report(kEnter)).reply, kSimAck);
-  for (std::size_t offset = 0; offset < image.size(); offset += kBlock) {
-    const std::size_t n = std::min(kBlock, image.size() - offset);
-    auto report = Report(kData, static_cast<std::uint8_t>(n), static_cast<std::uint16_t>(offset));
-    std::copy_n(image.begin() + static_cast<std::ptrdiff_t>(offset), n, report.begin() + 8);
-    ASSERT_EQ(model.Receive(report).reply, kSimAck) << "block at " << offset;
+  ASSERT_EQ(model.Receive(Report(CmdEnterProgramming)).reply, ReplyAck);
+  std::array<std::uint8_t, device::kReportLength> report{};
+  std::copy(device::kReportHeader.begin(), device::kReportHeader.end(), report.begin());
+  report[device::kReportCommand] = CmdDataBlock;
+  for (std::size_t offset = 0; offset < image.size(); offset += device::kBlockSize) {
+    const std::size_t n = std::min(device::kBlockSize, image.size() - offset);
+    device::FrameDataBlock(report, offset, std::span(image).subspan(offset, n));
+    ASSERT_EQ(model.Receive(report).reply, ReplyAck) << "block at " << offset;
   }
   EXPECT_TRUE(model.Flash().empty()) << "nothing is burned before burn";
-  EXPECT_EQ(model.Receive(Report(kBurn)).reply, kSimAck);
-  EXPECT_EQ(model.Receive(Report(kVerify)).reply, kSimAck);
+  EXPECT_EQ(model.Receive(Report(CmdBurnFlash)).reply, ReplyAck);
+  EXPECT_EQ(model.Receive(Report(CmdVerify)).reply, ReplyAck);
   EXPECT_EQ(model.Flash(), image);
 
-  const ModelResponse restart = model.Receive(Report(kRestart));
+  const ModelResponse restart = model.Receive(Report(CmdRestart));
   EXPECT_FALSE(restart.reply);
   ASSERT_EQ(restart.presence, Presence::Replugs);
   EXPECT_EQ(restart.after, milliseconds(700));
@@ -161,27 +168,27 @@ TEST(KavoriModelTest, ProgrammingTheDemoImageRestartsIntoNormalModeWithItsReleas
   model.Reappear(restart.productId, restart.release);
   EXPECT_EQ(model.ProductId(), 0x0005);
   EXPECT_EQ(model.Release(), firmware::kDemoBcdDevice);
-  EXPECT_EQ(model.Receive(Report(kPrepare)).presence, Presence::Replugs) << "normal mode again";
+  EXPECT_EQ(model.Receive(Report(CmdPrepare)).presence, Presence::Replugs) << "normal mode again";
 }
 
 TEST(KavoriModelTest, LeavingTheBusEndsTheLoaderSession) {
   KavoriModel model(Options("pid=0x8105"));
-  ASSERT_EQ(model.Receive(Report(kEnter)).reply, kSimAck);
-  ASSERT_EQ(model.Receive(Report(kData, 56)).reply, kSimAck);
+  ASSERT_EQ(model.Receive(Report(CmdEnterProgramming)).reply, ReplyAck);
+  ASSERT_EQ(model.Receive(Report(CmdDataBlock, 56)).reply, ReplyAck);
   model.Vanished();
   model.Reappear(0x8105, 0x0103);
-  EXPECT_EQ(model.Receive(Report(kData, 56, 0x0038)).reply, kSimFailureCode);
-  EXPECT_EQ(model.Receive(Report(kBurn)).reply, kSimFailureCode);
+  EXPECT_EQ(model.Receive(Report(CmdDataBlock, 56, 0x0038)).reply, kSimFailureCode);
+  EXPECT_EQ(model.Receive(Report(CmdBurnFlash)).reply, kSimFailureCode);
   EXPECT_TRUE(model.Flash().empty());
 }
 
 TEST(KavoriModelTest, BytesPastAShortReportCountAsZero) {
   KavoriModel model(Options("pid=0x8105"));
-  ASSERT_EQ(model.Receive(Report(kEnter)).reply, kSimAck);
+  ASSERT_EQ(model.Receive(Report(CmdEnterProgramming)).reply, ReplyAck);
   // A 20-byte data report of 56 bytes: the missing 45 arrive as zeros.
-  auto report = Report(kData, 56, 0, 0x7E);
+  auto report = Report(CmdDataBlock, 56, 0, 0x7E);
   report.resize(20);
-  ASSERT_EQ(model.Receive(report).reply, kSimAck);
+  ASSERT_EQ(model.Receive(report).reply, ReplyAck);
   std::vector<std::uint8_t> expected(56, 0);
   std::fill_n(expected.begin(), 12, 0x7E);
   EXPECT_EQ(model.Download(), expected);

@@ -12,11 +12,22 @@
 #include <span>
 #include <thread>
 
+#include "device/protocol.hpp"
 #include "firmware/image_builder.hpp"
+#include "firmware/product_ids.hpp"
 
 namespace kavori::sim {
 namespace {
 
+using device::CmdBurnFlash;
+using device::CmdDataBlock;
+using device::CmdEnterProgramming;
+using device::CmdPrepare;
+using device::CmdRestart;
+using device::CmdVerify;
+using device::kBlockSize;
+using device::kReportLength;
+using device::ReplyAck;
 using platform::HidAttributes;
 using platform::HidHandle;
 using platform::ReadStatus;
@@ -26,7 +37,6 @@ constexpr int kBoundMs = 10000;
 constexpr int kNoReply = -1;
 constexpr int kGone = -2;
 constexpr int kReadError = -3;
-constexpr std::uint16_t kKavoriVendor = 0x0BEF;
 
 std::unique_ptr<SimulatedWorld> World(std::string_view text) {
   std::string error;
@@ -41,14 +51,13 @@ std::unique_ptr<SimulatedWorld> World(std::string_view text) {
 std::vector<std::uint8_t> Command(std::uint8_t code, std::uint8_t count = 0,
                                   std::uint16_t address = 0,
                                   std::span<const std::uint8_t> data = {}) {
-  std::vector<std::uint8_t> report(kSimReportLength, 0);
-  report[1] = 0x10;
-  report[2] = 0x20;
-  report[3] = code;
-  report[4] = count;
-  report[5] = static_cast<std::uint8_t>(address & 0xFF);
-  report[6] = static_cast<std::uint8_t>(address >> 8);
-  std::copy(data.begin(), data.end(), report.begin() + 8);
+  std::vector<std::uint8_t> report(kReportLength, 0);
+  std::copy(device::kReportHeader.begin(), device::kReportHeader.end(), report.begin());
+  report[device::kReportCommand] = code;
+  report[device::kReportCount] = count;
+  report[device::kReportAddressLow] = static_cast<std::uint8_t>(address & 0xFF);
+  report[device::kReportAddressHigh] = static_cast<std::uint8_t>(address >> 8);
+  std::copy(data.begin(), data.end(), report.begin() + device::kReportData);
   return report;
 }
 
@@ -64,7 +73,7 @@ Link OpenKavori(platform::HidBackend& hid, std::size_t which = 0) {
   for (const auto& path : hid.EnumerateInterfaces()) {
     auto handle = hid.Open(path);
     HidAttributes attributes;
-    if (!handle || !handle->GetAttributes(attributes) || attributes.vendorId != kKavoriVendor)
+    if (!handle || !handle->GetAttributes(attributes) || attributes.vendorId != firmware::kVendorId)
       continue;
     if (which-- == 0) return {path, std::move(handle), hid.Open(path)};
   }
@@ -74,7 +83,7 @@ Link OpenKavori(platform::HidBackend& hid, std::size_t which = 0) {
 // What one read without waiting finds. With no latency a reply is queued before Write returns,
 // so this tells "answered", "not answered" and "gone" apart without timing.
 int Poll(HidHandle& handle) {
-  std::uint8_t buffer[kSimReportLength] = {};
+  std::uint8_t buffer[kReportLength] = {};
   const auto result = handle.Read(buffer, sizeof buffer, 0);
   switch (result.status) {
     case ReadStatus::Data:
@@ -94,17 +103,18 @@ int Send(Link& link, const std::vector<std::uint8_t>& report) {
   return Poll(*link.reader);
 }
 
-// Enter, every block, burn and verify; the outcome of each, up to the first that is not 0x55.
+// Enter, every block, burn and verify; the outcome of each, up to the first that is not ReplyAck.
 std::vector<int> Program(Link& link, std::span<const std::uint8_t> image) {
-  std::vector<int> outcomes{Send(link, Command(0x10, 1))};
-  for (std::size_t offset = 0; offset < image.size() && outcomes.back() == kSimAck; offset += 56) {
-    const auto n = std::min<std::size_t>(56, image.size() - offset);
+  std::vector<int> outcomes{Send(link, Command(CmdEnterProgramming, 1))};
+  for (std::size_t offset = 0; offset < image.size() && outcomes.back() == ReplyAck;
+       offset += kBlockSize) {
+    const auto n = std::min(kBlockSize, image.size() - offset);
     outcomes.push_back(
-        Send(link, Command(0x20, static_cast<std::uint8_t>(n),
+        Send(link, Command(CmdDataBlock, static_cast<std::uint8_t>(n),
                            static_cast<std::uint16_t>(offset & 0xFFFF), image.subspan(offset, n))));
   }
-  if (outcomes.back() == kSimAck) outcomes.push_back(Send(link, Command(0x30)));
-  if (outcomes.back() == kSimAck) outcomes.push_back(Send(link, Command(0x40)));
+  if (outcomes.back() == ReplyAck) outcomes.push_back(Send(link, Command(CmdBurnFlash)));
+  if (outcomes.back() == ReplyAck) outcomes.push_back(Send(link, Command(CmdVerify)));
   return outcomes;
 }
 
@@ -151,7 +161,7 @@ TEST(SimulatedWorldTest, EnumeratesAForeignInterfaceFirstAndTheKavoriAfterIt) {
   auto kavori = hid.Open(paths[1]);
   ASSERT_TRUE(kavori);
   ASSERT_TRUE(kavori->GetAttributes(attributes));
-  EXPECT_EQ(attributes.vendorId, kKavoriVendor);
+  EXPECT_EQ(attributes.vendorId, firmware::kVendorId);
   EXPECT_EQ(attributes.productId, 0x0005);
   EXPECT_EQ(attributes.releaseNumber, 0x0103);
   platform::HidReportLengths lengths;
@@ -194,8 +204,8 @@ TEST(SimulatedWorldTest, LoaderIdStartsInLoaderModeAndAnswersEnter) {
   ASSERT_TRUE(link.writer->GetAttributes(attributes));
   EXPECT_EQ(attributes.productId, 0x810B);
   EXPECT_EQ(attributes.releaseNumber, 0x0102);
-  EXPECT_EQ(Send(link, Command(0x10, 1)), kSimAck);
-  EXPECT_EQ(Poll(*link.writer), kSimAck) << "every open handle gets the reply";
+  EXPECT_EQ(Send(link, Command(CmdEnterProgramming, 1)), ReplyAck);
+  EXPECT_EQ(Poll(*link.writer), ReplyAck) << "every open handle gets the reply";
   EXPECT_TRUE(world->Snapshot(0)->loaderMode);
 }
 
@@ -203,7 +213,8 @@ TEST(SimulatedWorldTest, NormalModeAnswersNoLoaderCommand) {
   auto world = World("");
   Link link = OpenKavori(*world->Services().hid);
   ASSERT_TRUE(link.writer);
-  for (const std::uint8_t code : {0x10, 0x20, 0x30, 0x40, 0x70})
+  for (const std::uint8_t code :
+       {CmdEnterProgramming, CmdDataBlock, CmdBurnFlash, CmdVerify, CmdRestart})
     EXPECT_EQ(Send(link, Command(code, 1)), kNoReply) << "command " << int(code);
   EXPECT_TRUE(world->Snapshot(0)->present);
 }
@@ -214,11 +225,11 @@ TEST(SimulatedWorldTest, FullProgrammingBurnsTheImageAndRestartsWithItsRelease) 
   ASSERT_TRUE(link.writer);
   const auto image = ImageWithRelease0207();
   const auto outcomes = Program(link, image);
-  EXPECT_EQ(outcomes, std::vector<int>(1 + 4 + 2, kSimAck));
+  EXPECT_EQ(outcomes, std::vector<int>(1 + 4 + 2, ReplyAck));
 
-  link.writer->Write(Command(0x70, 1).data(), kSimReportLength);
+  link.writer->Write(Command(CmdRestart, 1).data(), kReportLength);
   EXPECT_EQ(Poll(*link.reader), kGone) << "restart makes the device vanish";
-  EXPECT_FALSE(link.writer->Write(Command(0x10, 1).data(), kSimReportLength));
+  EXPECT_FALSE(link.writer->Write(Command(CmdEnterProgramming, 1).data(), kReportLength));
   ASSERT_TRUE(Eventually([&] { return world->Snapshot(0)->present; }));
 
   const auto snapshot = *world->Snapshot(0);
@@ -229,17 +240,17 @@ TEST(SimulatedWorldTest, FullProgrammingBurnsTheImageAndRestartsWithItsRelease) 
   EXPECT_NE(snapshot.path, link.path);
   EXPECT_EQ(world->Services().hid->Open(link.path), nullptr) << "the old path is gone";
   ASSERT_EQ(snapshot.reports.size(), 1u + 4 + 2 + 1);
-  EXPECT_EQ(snapshot.reports[1].command, 0x20);
-  EXPECT_EQ(snapshot.reports[1].bytes, Command(0x20, 56, 0, std::span(image).first(56)));
-  EXPECT_EQ(snapshot.reports.back().command, 0x70);
+  EXPECT_EQ(snapshot.reports[1].command, CmdDataBlock);
+  EXPECT_EQ(snapshot.reports[1].bytes, Command(CmdDataBlock, 56, 0, std::span(image).first(56)));
+  EXPECT_EQ(snapshot.reports.back().command, CmdRestart);
 }
 
 TEST(SimulatedWorldTest, RestartKeepsTheReleaseWhenTheFlashHoldsNoDescriptor) {
   auto world = World("pid=0x8105,restart=0");
   Link link = OpenKavori(*world->Services().hid);
   const auto image = Pattern(100);
-  ASSERT_EQ(Program(link, image).back(), kSimAck);
-  link.writer->Write(Command(0x70, 1).data(), kSimReportLength);
+  ASSERT_EQ(Program(link, image).back(), ReplyAck);
+  link.writer->Write(Command(CmdRestart, 1).data(), kReportLength);
   ASSERT_TRUE(Eventually([&] { return world->Snapshot(0)->present; }));
   EXPECT_EQ(world->Snapshot(0)->release, 0x0103);
   EXPECT_EQ(world->Snapshot(0)->productId, 0x0005);
@@ -253,13 +264,13 @@ TEST(SimulatedWorldTest, DownloadPast64KiBTracksTheFullOffset) {
   const auto outcomes = Program(link, Pattern(70056));
   ASSERT_EQ(outcomes.size(), 1u + 70000 / 56 + 1);
   EXPECT_EQ(outcomes.back(), kSimFailureCode);
-  EXPECT_EQ(std::count(outcomes.begin(), outcomes.end(), kSimAck),
+  EXPECT_EQ(std::count(outcomes.begin(), outcomes.end(), ReplyAck),
             static_cast<long>(outcomes.size() - 1));
   EXPECT_EQ(world->Snapshot(0)->download, Pattern(70000));
 
   auto clean = World("pid=0x8105");
   Link cleanLink = OpenKavori(*clean->Services().hid);
-  EXPECT_EQ(Program(cleanLink, Pattern(70056)).back(), kSimAck);
+  EXPECT_EQ(Program(cleanLink, Pattern(70056)).back(), ReplyAck);
   EXPECT_EQ(clean->Snapshot(0)->flash, Pattern(70056));
 }
 
@@ -267,31 +278,33 @@ TEST(SimulatedWorldTest, RefusesBlocksOutOfOrderOrOutsideASession) {
   const auto data = Pattern(56);
   auto world = World("pid=0x8105");
   Link link = OpenKavori(*world->Services().hid);
-  EXPECT_EQ(Send(link, Command(0x20, 56, 0, data)), kSimFailureCode) << "block before enter";
-  EXPECT_EQ(Send(link, Command(0x30)), kSimFailureCode) << "burn before enter";
-  ASSERT_EQ(Send(link, Command(0x10, 1)), kSimAck);
-  EXPECT_EQ(Send(link, Command(0x20, 56, 56, data)), kSimFailureCode) << "first block not at 0";
-  EXPECT_EQ(Send(link, Command(0x20, 0, 0, data)), kSimFailureCode) << "count 0";
-  EXPECT_EQ(Send(link, Command(0x20, 57, 0, data)), kSimFailureCode) << "count 57";
-  EXPECT_EQ(Send(link, Command(0x20, 56, 0, data)), kSimAck);
-  EXPECT_EQ(Send(link, Command(0x20, 56, 0, data)), kSimFailureCode) << "block repeated";
-  EXPECT_EQ(Send(link, Command(0x40)), kSimFailureCode) << "verify before burn";
-  ASSERT_EQ(Send(link, Command(0x10, 1)), kSimAck);
-  EXPECT_EQ(Send(link, Command(0x20, 56, 0, data)), kSimAck) << "enter starts again at 0";
+  EXPECT_EQ(Send(link, Command(CmdDataBlock, 56, 0, data)), kSimFailureCode)
+      << "block before enter";
+  EXPECT_EQ(Send(link, Command(CmdBurnFlash)), kSimFailureCode) << "burn before enter";
+  ASSERT_EQ(Send(link, Command(CmdEnterProgramming, 1)), ReplyAck);
+  EXPECT_EQ(Send(link, Command(CmdDataBlock, 56, 56, data)), kSimFailureCode)
+      << "first block not at 0";
+  EXPECT_EQ(Send(link, Command(CmdDataBlock, 0, 0, data)), kSimFailureCode) << "count 0";
+  EXPECT_EQ(Send(link, Command(CmdDataBlock, 57, 0, data)), kSimFailureCode) << "count 57";
+  EXPECT_EQ(Send(link, Command(CmdDataBlock, 56, 0, data)), ReplyAck);
+  EXPECT_EQ(Send(link, Command(CmdDataBlock, 56, 0, data)), kSimFailureCode) << "block repeated";
+  EXPECT_EQ(Send(link, Command(CmdVerify)), kSimFailureCode) << "verify before burn";
+  ASSERT_EQ(Send(link, Command(CmdEnterProgramming, 1)), ReplyAck);
+  EXPECT_EQ(Send(link, Command(CmdDataBlock, 56, 0, data)), ReplyAck) << "enter starts again at 0";
   EXPECT_EQ(world->Snapshot(0)->download, data);
 }
 
 TEST(SimulatedWorldTest, ShortWritesArePaddedAndBadLengthsRefused) {
   auto world = World("pid=0x8105");
   Link link = OpenKavori(*world->Services().hid);
-  const auto enter = Command(0x10, 1);
+  const auto enter = Command(CmdEnterProgramming, 1);
   EXPECT_FALSE(link.writer->Write(enter.data(), 0));
   std::vector<std::uint8_t> tooLong(66, 0);
   EXPECT_FALSE(link.writer->Write(tooLong.data(), tooLong.size()));
   EXPECT_TRUE(world->Snapshot(0)->reports.empty());
 
   ASSERT_TRUE(link.writer->Write(enter.data(), 9));
-  EXPECT_EQ(Poll(*link.reader), kSimAck);
+  EXPECT_EQ(Poll(*link.reader), ReplyAck);
   const auto reports = world->Snapshot(0)->reports;
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0].bytes, std::vector<std::uint8_t>(enter.begin(), enter.begin() + 9));
@@ -308,7 +321,7 @@ struct FaultCase {
 };
 
 TEST(SimulatedWorldTest, FaultsHitTheNamedCommandOrBlock) {
-  constexpr int A = kSimAck;
+  constexpr int A = ReplyAck;
   constexpr int F = kSimFailureCode;
   const FaultCase cases[] = {
       {"", {A, A, A, A, A, A}, true},
@@ -342,7 +355,7 @@ TEST(SimulatedWorldTest, RestartFaultsKeepTheDeviceInLoaderMode) {
   for (const auto& [options, outcome] : cases) {
     auto world = World(std::string("pid=0x8105,restart=0,") + options);
     Link link = OpenKavori(*world->Services().hid);
-    EXPECT_EQ(Send(link, Command(0x70, 1)), outcome) << options;
+    EXPECT_EQ(Send(link, Command(CmdRestart, 1)), outcome) << options;
     const auto snapshot = *world->Snapshot(0);
     EXPECT_EQ(snapshot.present, outcome != kGone) << options;
     EXPECT_EQ(snapshot.productId, 0x8105) << options;
@@ -352,13 +365,13 @@ TEST(SimulatedWorldTest, RestartFaultsKeepTheDeviceInLoaderMode) {
 TEST(SimulatedWorldTest, PrepareFaults) {
   auto nak = World("nak=prepare,replug=0");
   Link link = OpenKavori(*nak->Services().hid);
-  EXPECT_EQ(Send(link, Command(0x62)), kSimFailureCode);
+  EXPECT_EQ(Send(link, Command(CmdPrepare)), kSimFailureCode);
   EXPECT_EQ(nak->Snapshot(0)->productId, 0x0005);
   EXPECT_EQ(nak->Snapshot(0)->path, link.path) << "a refused prepare does not replug";
 
   auto unplug = World("unplug=prepare,replug=0");
   Link gone = OpenKavori(*unplug->Services().hid);
-  EXPECT_EQ(Send(gone, Command(0x62)), kGone);
+  EXPECT_EQ(Send(gone, Command(CmdPrepare)), kGone);
   EXPECT_FALSE(unplug->Snapshot(0)->present) << "an unplugged device does not come back";
 }
 
@@ -370,8 +383,8 @@ TEST(SimulatedWorldTest, PrepareReplugsIntoTheMatchingLoaderId) {
     auto& hid = *world->Services().hid;
     Link link = OpenKavori(hid);
     ASSERT_TRUE(link.writer);
-    EXPECT_EQ(Send(link, Command(0x62)), kGone) << "prepare makes the device vanish at once";
-    EXPECT_FALSE(link.writer->Write(Command(0x62).data(), kSimReportLength));
+    EXPECT_EQ(Send(link, Command(CmdPrepare)), kGone) << "prepare makes the device vanish at once";
+    EXPECT_FALSE(link.writer->Write(Command(CmdPrepare).data(), kReportLength));
     EXPECT_EQ(hid.Open(link.path), nullptr);
 
     ASSERT_TRUE(Eventually([&] { return hid.EnumerateInterfaces().size() == 2; }));
@@ -383,14 +396,14 @@ TEST(SimulatedWorldTest, PrepareReplugsIntoTheMatchingLoaderId) {
     EXPECT_EQ(attributes.productId, loader);
     EXPECT_EQ(attributes.releaseNumber, 0x0103);
     EXPECT_EQ(Poll(*link.reader), kGone) << "handles of the earlier plug-in stay gone";
-    EXPECT_EQ(Send(again, Command(0x10, 1)), kSimAck);
+    EXPECT_EQ(Send(again, Command(CmdEnterProgramming, 1)), ReplyAck);
   }
 }
 
 TEST(SimulatedWorldTest, ReplugNeverLeavesTheDeviceInNormalMode) {
   auto world = World("replug=never");
   Link link = OpenKavori(*world->Services().hid);
-  EXPECT_EQ(Send(link, Command(0x62)), kNoReply);
+  EXPECT_EQ(Send(link, Command(CmdPrepare)), kNoReply);
   const auto snapshot = *world->Snapshot(0);
   EXPECT_TRUE(snapshot.present);
   EXPECT_EQ(snapshot.path, link.path);
@@ -400,7 +413,7 @@ TEST(SimulatedWorldTest, ReplugNeverLeavesTheDeviceInNormalMode) {
 TEST(SimulatedWorldTest, ReplugIntoNormalComesBackWithTheNormalId) {
   auto world = World("replug=0,replug-into=normal,pid=0x000B");
   Link link = OpenKavori(*world->Services().hid);
-  EXPECT_EQ(Send(link, Command(0x62)), kGone);
+  EXPECT_EQ(Send(link, Command(CmdPrepare)), kGone);
   ASSERT_TRUE(Eventually([&] { return world->Snapshot(0)->present; }));
   EXPECT_EQ(world->Snapshot(0)->productId, 0x000B);
   EXPECT_NE(world->Snapshot(0)->path, link.path);
@@ -451,7 +464,7 @@ TEST(SimulatedWorldTest, SeveralDevicesHaveDistinctSerialsAndStateOfTheirOwn) {
   Link second = OpenKavori(hid, 1);
   ASSERT_TRUE(second.writer);
   EXPECT_EQ(second.path, world->Snapshot(1)->path);
-  second.writer->Write(Command(0x62).data(), kSimReportLength);
+  second.writer->Write(Command(CmdPrepare).data(), kReportLength);
   EXPECT_EQ(world->Snapshot(1)->reports.size(), 1u);
   EXPECT_TRUE(world->Snapshot(0)->reports.empty());
   EXPECT_EQ(world->Snapshot(0)->opens, 1u) << "the search opened the first device once";
@@ -494,7 +507,7 @@ struct BlockedRead {
 // Reads on another thread with a long bound while `meanwhile` runs on this one.
 BlockedRead ReadWhile(HidHandle& handle, const std::function<void()>& meanwhile) {
   BlockedRead read;
-  std::uint8_t buffer[kSimReportLength] = {};
+  std::uint8_t buffer[kReportLength] = {};
   std::atomic<bool> started{false};
   std::atomic<bool> done{false};
   std::thread reader([&] {
@@ -523,23 +536,24 @@ TEST(SimulatedWorldTest, BlockedReadWakesWhenTheDeviceVanishes) {
 TEST(SimulatedWorldTest, BlockedReadWakesForAReplyThatComesAfterTheLatency) {
   auto world = World("pid=0x8105,latency-us=300000");
   Link link = OpenKavori(*world->Services().hid);
-  ASSERT_TRUE(link.writer->Write(Command(0x10, 1).data(), kSimReportLength));
+  ASSERT_TRUE(link.writer->Write(Command(CmdEnterProgramming, 1).data(), kReportLength));
   EXPECT_EQ(Poll(*link.reader), kNoReply) << "the reply is not readable before its latency";
   const auto read = ReadWhile(*link.reader, [] {});
   EXPECT_TRUE(read.woken) << "the read slept past the reply's latency";
   EXPECT_EQ(read.result.status, ReadStatus::Data);
-  EXPECT_EQ(read.result.length, kSimReportLength);
-  EXPECT_EQ(read.code, kSimAck);
+  EXPECT_EQ(read.result.length, kReportLength);
+  EXPECT_EQ(read.code, ReplyAck);
 }
 
 TEST(SimulatedWorldTest, BlockedReadWakesForAReplyToAnotherHandlesWrite) {
   auto world = World("pid=0x8105");
   Link link = OpenKavori(*world->Services().hid);
-  const auto read = ReadWhile(
-      *link.reader, [&] { link.writer->Write(Command(0x10, 1).data(), kSimReportLength); });
+  const auto read = ReadWhile(*link.reader, [&] {
+    link.writer->Write(Command(CmdEnterProgramming, 1).data(), kReportLength);
+  });
   EXPECT_TRUE(read.woken) << "the read slept through the reply";
   EXPECT_EQ(read.result.status, ReadStatus::Data);
-  EXPECT_EQ(read.code, kSimAck);
+  EXPECT_EQ(read.code, ReplyAck);
 }
 
 TEST(SimulatedWorldTest, HandlesThatOutliveTheWorldReportGone) {
@@ -550,7 +564,7 @@ TEST(SimulatedWorldTest, HandlesThatOutliveTheWorldReportGone) {
   world.reset();
   EXPECT_EQ(Poll(*link.reader), kGone);
   EXPECT_EQ(Poll(*foreign), kGone);
-  EXPECT_FALSE(link.writer->Write(Command(0x62).data(), kSimReportLength));
+  EXPECT_FALSE(link.writer->Write(Command(CmdPrepare).data(), kReportLength));
 }
 
 // The device link's threads at once: a run writing and waiting, a reader handing replies over,
@@ -559,14 +573,14 @@ TEST(SimulatedWorldTest, ConcurrentRunReaderAndWatcherAgree) {
   auto world = World("pid=0x8105");
   auto& hid = *world->Services().hid;
   Link link = OpenKavori(hid);
-  const auto image = Pattern(56 * 40);
+  const auto image = Pattern(kBlockSize * 40);
 
   std::mutex mutex;
   std::condition_variable replied;
   std::vector<int> replies;
   std::atomic<bool> stop{false};
   std::thread reader([&] {
-    std::uint8_t buffer[kSimReportLength];
+    std::uint8_t buffer[kReportLength];
     while (!stop) {
       const auto result = link.reader->Read(buffer, sizeof buffer, 5);
       if (result.status == ReadStatus::Gone) return;
@@ -589,24 +603,24 @@ TEST(SimulatedWorldTest, ConcurrentRunReaderAndWatcherAgree) {
       replied.wait_for(lock, std::chrono::milliseconds(kBoundMs),
                        [&] { return replies.size() >= count; });
     };
-    link.writer->Write(Command(0x10, 1).data(), kSimReportLength);
+    link.writer->Write(Command(CmdEnterProgramming, 1).data(), kReportLength);
     await(1);
-    for (std::size_t offset = 0; offset < image.size(); offset += 56) {
-      link.writer->Write(Command(0x20, 56, static_cast<std::uint16_t>(offset),
-                                 std::span(image).subspan(offset, 56))
+    for (std::size_t offset = 0; offset < image.size(); offset += kBlockSize) {
+      link.writer->Write(Command(CmdDataBlock, kBlockSize, static_cast<std::uint16_t>(offset),
+                                 std::span(image).subspan(offset, kBlockSize))
                              .data(),
-                         kSimReportLength);
-      await(2 + offset / 56);
+                         kReportLength);
+      await(2 + offset / kBlockSize);
     }
-    link.writer->Write(Command(0x30).data(), kSimReportLength);
-    await(2 + image.size() / 56);
+    link.writer->Write(Command(CmdBurnFlash).data(), kReportLength);
+    await(2 + image.size() / kBlockSize);
   });
   run.join();
   stop = true;
   reader.join();
   watcher.join();
 
-  EXPECT_EQ(replies, std::vector<int>(2 + image.size() / 56, kSimAck));
+  EXPECT_EQ(replies, std::vector<int>(2 + image.size() / kBlockSize, ReplyAck));
   EXPECT_EQ(world->Snapshot(0)->flash, image);
 }
 

@@ -31,6 +31,8 @@
 #include <utility>
 #include <vector>
 
+#include "device/protocol.hpp"
+#include "firmware/product_ids.hpp"
 #include "sim/kavori_model.hpp"
 #include "sim/simulated_world.hpp"
 #include "usb_gadget.hpp"
@@ -40,16 +42,11 @@ namespace {
 using namespace kavori;
 using Clock = std::chrono::steady_clock;
 
-constexpr std::size_t kGadgetReportLength = 64;  // through the gadget the report id is gone
-constexpr std::uint16_t kKavoriVendor = 0x0BEF;
-constexpr std::uint8_t kCmdData = 0x20;
+// Through the gadget the report id is gone.
+constexpr std::size_t kGadgetReportLength = device::kReportLength - 1;
 // A reply the host does not collect within this is dropped, as a device's would be.
 constexpr int kReplyDeliveryMs = 2000;
 
-// Vendor page, 64-byte input and output reports, no report ids.
-const std::vector<std::uint8_t> kKavoriDescriptor = {
-    0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08,
-    0x95, 0x40, 0x09, 0x01, 0x81, 0x02, 0x95, 0x40, 0x09, 0x01, 0x91, 0x02, 0xC0};
 // A boot keyboard: 8-byte input reports, a 1-byte LED output report.
 const std::vector<std::uint8_t> kKeyboardDescriptor = {
     0x05, 0x01, 0x09, 0x06, 0xA1, 0x01, 0x05, 0x07, 0x19, 0xE0, 0x29, 0xE7, 0x15, 0x00, 0x25, 0x01,
@@ -201,10 +198,11 @@ class KavoriGadget {
       identity.subclass = 1;
       identity.protocol = 1;
     } else {
-      identity.vendorId = kKavoriVendor;
+      identity.vendorId = firmware::kVendorId;
       identity.product = arguments.device.product;
       identity.serial = arguments.device.serial;
-      identity.reportDescriptor = kKavoriDescriptor;
+      identity.reportDescriptor.assign(device::kReportDescriptor.begin(),
+                                       device::kReportDescriptor.end());
       identity.reportLength = kGadgetReportLength;
     }
     return identity;
@@ -237,20 +235,21 @@ class KavoriGadget {
     if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
     if (n < 0) throw std::runtime_error(std::string("reading the gadget: ") + std::strerror(errno));
     reports_.insert(reports_.end(), received.begin(), received.end());
-    if (received[0] == 0x10 && received[1] == 0x20) ++commandReports_;
-    if (arguments_.foreign) return;
     // The host wrote report id 0 first; the model sees the report as written.
-    std::array<std::uint8_t, kGadgetReportLength + 1> report{};
+    std::array<std::uint8_t, device::kReportLength> report{};
     std::copy_n(received.begin(), static_cast<std::size_t>(n), report.begin() + 1);
-    if (commands_.empty() || commands_.back().first != report[3])
-      commands_.emplace_back(report[3], 0);
+    if (std::equal(device::kReportHeader.begin(), device::kReportHeader.end(), report.begin()))
+      ++commandReports_;
+    if (arguments_.foreign) return;
+    const std::uint8_t command = report[device::kReportCommand];
+    if (commands_.empty() || commands_.back().first != command) commands_.emplace_back(command, 0);
     ++commands_.back().second;
-    if (report[3] == kCmdData) {
+    if (command == device::CmdDataBlock) {
       lastData_ = Clock::now();
       if (dataBlocks_++ == 0) firstData_ = lastData_;
     }
     const sim::ModelResponse response = model_.Receive(report);
-    if (response.reply) Reply(*response.reply, report[3]);
+    if (response.reply) Reply(*response.reply, command);
     switch (response.presence) {
       case sim::Presence::Stays:
         return;
@@ -306,7 +305,7 @@ class KavoriGadget {
   std::vector<std::pair<std::uint8_t, std::size_t>> commands_;
   // When a fault last took the device off the bus; wall-clock time, as the scenario's is.
   std::optional<std::chrono::system_clock::time_point> pulledOut_;
-  std::size_t commandReports_ = 0;  // with the Kavori's 0x10 0x20 header
+  std::size_t commandReports_ = 0;  // with the Kavori's command report header
   std::size_t dataBlocks_ = 0;
   Clock::time_point firstData_;
   Clock::time_point lastData_;

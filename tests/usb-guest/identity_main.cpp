@@ -8,14 +8,13 @@
 
 #include "device/device_info.hpp"
 #include "device/device_link.hpp"
+#include "firmware/product_ids.hpp"
 #include "platform/hid.hpp"
 #include "platform/linux/host_platform.hpp"
 
 namespace {
 
 using namespace kavori;
-
-constexpr std::uint16_t kKavoriVendor = 0x0BEF;
 
 // The UTF-16LE bytes up to the terminating zero unit.
 std::string Utf16Hex(const std::array<std::uint8_t, platform::kHidStringFieldSize>& field) {
@@ -42,7 +41,7 @@ void PrintRawStrings(platform::HidBackend& hid) {
   for (const std::string& path : hid.EnumerateInterfaces()) {
     const auto handle = hid.Open(path);
     platform::HidAttributes attributes;
-    if (!handle || !handle->GetAttributes(attributes) || attributes.vendorId != kKavoriVendor)
+    if (!handle || !handle->GetAttributes(attributes) || attributes.vendorId != firmware::kVendorId)
       continue;
     std::array<std::uint8_t, platform::kHidStringFieldSize> serial{};
     std::array<std::uint8_t, platform::kHidStringFieldSize> product{};
