@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "device/device_link.hpp"
-#include "platform/linux/host_platform.hpp"
+#include "platform/host_platform.hpp"
 #include "sim/simulated_world.hpp"
 
 namespace kavori::frontend {
@@ -40,7 +40,7 @@ Session::Session(wizard::WizardView& view, std::string firmwareDirectory,
     // The simulated services say nothing themselves; the device link still does.
     services.diagnostics = &diagnostics_;
   } else {
-    host_ = std::make_unique<platform::host::HostPlatform>(&diagnostics_);
+    host_ = platform::host::MakeHostPlatform(&diagnostics_);
     services = host_->Services();
   }
   if (!device::UsePlatform(services))

@@ -4,12 +4,13 @@
 // UTF-16LE hex. Exit 0, or 1 when the link cannot be opened.
 #include <array>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "device/device_info.hpp"
 #include "device/device_link.hpp"
 #include "platform/hid.hpp"
-#include "platform/linux/host_platform.hpp"
+#include "platform/host_platform.hpp"
 
 namespace {
 
@@ -59,8 +60,8 @@ void PrintRawStrings(platform::HidBackend& hid) {
 }  // namespace
 
 int main() {
-  platform::host::HostPlatform host;
-  if (!device::UsePlatform(host.Services())) return 1;
+  const std::unique_ptr<platform::host::HostPlatform> host = platform::host::MakeHostPlatform();
+  if (!device::UsePlatform(host->Services())) return 1;
   const int opened = device::OpenDeviceLink();
   std::printf("open=%d\n", opened);
   if (opened != 0) return 1;
@@ -72,7 +73,7 @@ int main() {
   std::printf("input_length=%u\n", device::InputReportLength());
   std::printf("output_length=%u\n", device::OutputReportLength());
   device::CloseDeviceLink();
-  PrintRawStrings(*host.Services().hid);
+  PrintRawStrings(*host->Services().hid);
   device::UsePlatform(platform::Platform{});
   return 0;
 }
