@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "platform/linux/termination_signals.hpp"
+#include "platform/termination_signals.hpp"
 
 namespace kavori::app {
 

@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "app/fwtool_app.hpp"
-#include "platform/linux/termination_signals.hpp"
+#include "platform/termination_signals.hpp"
 
 int main(int argc, char** argv) {
   // First, while this is the only thread: Qt's threads inherit the blocked mask.

@@ -4,7 +4,7 @@
 #include <QGuiApplication>
 #include <QLocalSocket>
 
-#include "platform/linux/user_identity.hpp"
+#include "platform/user_identity.hpp"
 #include "wizard/wizard.hpp"
 
 namespace kavori::app {

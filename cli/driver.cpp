@@ -4,7 +4,7 @@
 
 #include "cli/exit_codes.hpp"
 #include "cli/text.hpp"
-#include "platform/linux/terminal_io.hpp"
+#include "platform/terminal_io.hpp"
 
 namespace kavori::cli {
 

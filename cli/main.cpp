@@ -17,8 +17,8 @@
 #include "cli/terminal_view.hpp"
 #include "frontend/diagnose.hpp"
 #include "frontend/session.hpp"
-#include "platform/linux/terminal_io.hpp"
-#include "platform/linux/termination_signals.hpp"
+#include "platform/terminal_io.hpp"
+#include "platform/termination_signals.hpp"
 #include "wizard/wizard.hpp"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <utility>
 
-#include "platform/linux/host_platform.hpp"
+#include "platform/host_platform.hpp"
 #include "sim/simulated_world.hpp"
 
 namespace kavori::frontend {
@@ -38,7 +38,7 @@ Session::Session(wizard::WizardView& view, std::string firmwareDirectory,
     // The simulated services say nothing themselves; the device link still does.
     services.diagnostics = &diagnostics_;
   } else {
-    host_ = std::make_unique<platform::host::HostPlatform>(&diagnostics_);
+    host_ = platform::host::MakeHostPlatform(&diagnostics_);
     services = host_->Services();
   }
   services.pauses = pauses;

@@ -11,7 +11,7 @@
 #include <memory>
 #include <mutex>
 
-#include "platform/linux/wake_counter.hpp"
+#include "platform/wake_counter.hpp"
 #include "wizard/ui_poster.hpp"
 
 namespace kavori::frontend {

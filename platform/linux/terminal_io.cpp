@@ -1,4 +1,4 @@
-#include "platform/linux/terminal_io.hpp"
+#include "platform/terminal_io.hpp"
 
 #include <signal.h>
 #include <unistd.h>

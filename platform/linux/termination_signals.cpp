@@ -1,4 +1,4 @@
-#include "platform/linux/termination_signals.hpp"
+#include "platform/termination_signals.hpp"
 
 #include <signal.h>
 #include <sys/signalfd.h>

@@ -1,4 +1,4 @@
-#include "platform/linux/user_identity.hpp"
+#include "platform/user_identity.hpp"
 
 #include <sys/socket.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "platform/linux/wake_counter.hpp"
+#include "platform/wake_counter.hpp"
 
 #include <sys/eventfd.h>
 #include <unistd.h>

@@ -4,13 +4,14 @@
 // UTF-16LE hex. Exit 0, or 1 when the link cannot be opened.
 #include <array>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "device/device_info.hpp"
 #include "device/device_link.hpp"
 #include "firmware/product_ids.hpp"
 #include "platform/hid.hpp"
-#include "platform/linux/host_platform.hpp"
+#include "platform/host_platform.hpp"
 
 namespace {
 
@@ -58,8 +59,8 @@ void PrintRawStrings(platform::HidBackend& hid) {
 }  // namespace
 
 int main() {
-  platform::host::HostPlatform host;
-  device::DeviceLink link(host.Services());
+  const std::unique_ptr<platform::host::HostPlatform> host = platform::host::MakeHostPlatform();
+  device::DeviceLink link(host->Services());
   const int opened = link.OpenDeviceLink();
   std::printf("open=%d\n", opened);
   if (opened != 0) return 1;
@@ -71,6 +72,6 @@ int main() {
   std::printf("input_length=%u\n", link.InputReportLength());
   std::printf("output_length=%u\n", link.OutputReportLength());
   link.CloseDeviceLink();
-  PrintRawStrings(*host.Services().hid);
+  PrintRawStrings(*host->Services().hid);
   return 0;
 }

@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "platform/linux/owned_descriptor.hpp"
+#include "platform/owned_descriptor.hpp"
 
 namespace kavori::platform::host {
 
