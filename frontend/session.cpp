@@ -29,7 +29,7 @@ std::string CurrentDirectory() {
 
 Session::Session(wizard::WizardView& view, std::string firmwareDirectory,
                  std::optional<sim::SimOptions> simulate, platform::Pauses pauses)
-    // First, so that a poster that cannot be made leaves no services installed behind it.
+    // First: a poster that cannot be made ends the start before any device service exists.
     : poster_(std::make_unique<QtUiPoster>()) {
   platform::Platform services;
   if (simulate) {
