@@ -21,7 +21,7 @@ std::string CommandLineOf(int argc, const char* const* argv);
 
 class CFwToolApp {
  public:
-  // `terminationSignals` (may be null): SIGINT, SIGTERM and SIGHUP, which end the wizard through
+  // `terminationSignals` (may be null): SIGINT, SIGQUIT, SIGTERM and SIGHUP, which end the wizard through
   // its cancel path, and are refused while the device is being programmed.
   CFwToolApp(std::string commandLine, platform::host::TerminationSignals* terminationSignals);
 

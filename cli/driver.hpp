@@ -32,7 +32,7 @@ class Driver final : public QObject {
 
   // Starts the wizard; call once the event loop runs.
   void Begin();
-  // SIGINT, SIGTERM or SIGHUP arrived.
+  // SIGINT, SIGQUIT, SIGTERM or SIGHUP arrived.
   void Interrupt();
 
  private:

@@ -15,6 +15,7 @@
 #include <QStyleOptionSlider>
 #include <QTest>
 #include <QTimer>
+#include <csignal>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -455,25 +456,29 @@ TEST(SingleInstance, ASecondStartAsksTheFirstToComeForwardAndExitsAtOnce) {
   EXPECT_EQ(requests, 1);
 }
 
-// SIGTERM (or Ctrl-C in the terminal that started it) ends the window through its cancel path,
-// which programming refuses, instead of killing the process on the spot.
+// SIGTERM, Ctrl-C and Ctrl-\ (SIGQUIT) in the terminal that started it end the window through its
+// cancel path, which programming refuses, instead of killing the process on the spot (and, for
+// SIGQUIT, dumping a core).
 TEST(Signals, TerminationEndsTheWindowThroughItsCancelPath) {
   UseOwnDisplay();
-  QProcess window;
-  StartWindow(window);
-  // Once it answers on its instance socket, its signals are routed to the UI thread.
-  ASSERT_TRUE(QTest::qWaitFor(
-      [] {
-        QLocalSocket probe;
-        probe.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
-        probe.connectToServer(InstanceName());
-        return probe.waitForConnected(100);
-      },
-      kWaitMs));
-  window.terminate();
-  ASSERT_TRUE(WaitForEnd(window));
-  EXPECT_EQ(window.exitStatus(), QProcess::NormalExit) << "killed by the signal";
-  EXPECT_EQ(window.exitCode(), kExitNormal);
+  for (const int signal : {SIGTERM, SIGINT, SIGQUIT}) {
+    SCOPED_TRACE(signal);
+    QProcess window;
+    StartWindow(window);
+    // Once it answers on its instance socket, its signals are routed to the UI thread.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [] {
+          QLocalSocket probe;
+          probe.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
+          probe.connectToServer(InstanceName());
+          return probe.waitForConnected(100);
+        },
+        kWaitMs));
+    ::kill(static_cast<pid_t>(window.processId()), signal);
+    ASSERT_TRUE(WaitForEnd(window));
+    EXPECT_EQ(window.exitStatus(), QProcess::NormalExit) << "killed by the signal";
+    EXPECT_EQ(window.exitCode(), kExitNormal);
+  }
 }
 
 }  // namespace

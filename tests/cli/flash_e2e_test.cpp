@@ -131,9 +131,10 @@ TEST_F(FlashE2e, DeviceThatNeverComesBackEndsAfterTheWait) {
   EXPECT_EQ(run.Texts("question"), (std::vector<QString>{"Close and exit ?"}));
 }
 
-// Ctrl-C, SIGTERM and the terminal's hang-up all take the cancel path; none kills the tool.
+// Ctrl-C, Ctrl-\ (SIGQUIT), SIGTERM and the terminal's hang-up all take the cancel path; none
+// kills the tool (issue 16: SIGQUIT used to kill a run and dump a core).
 TEST_F(FlashE2e, TerminationWhileWaitingEndsThroughCancel) {
-  for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+  for (const int signal : {SIGTERM, SIGINT, SIGQUIT, SIGHUP}) {
     SCOPED_TRACE(signal);
     Start({"--simulate=replug=never", "--yes", "--wait", "60"});
     WaitForStatus("Preparing device done, waiting for reconnect ...");
@@ -169,7 +170,7 @@ TEST_F(FlashE2e, TerminationIsRefusedWhileProgramming) {
   // The latency stretches the download to seconds, so that the signals land in the middle of it.
   Start({"--simulate=pid=0x8105,latency-us=8000", "--yes"});
   WaitForStatus("Programming, 2% completed.");
-  for (const int signal : {SIGHUP, SIGINT, SIGTERM})
+  for (const int signal : {SIGHUP, SIGINT, SIGQUIT, SIGTERM})
     ::kill(static_cast<pid_t>(process.processId()), signal);
   const FlashRun run = Finish();
   EXPECT_EQ(run.exitCode, 0);
