@@ -138,7 +138,10 @@ void CFwToolDlg::keyPressEvent(QKeyEvent* event) {
     auto* button = qobject_cast<QPushButton*>(focusWidget());
     if (button != nullptr && button->isEnabled())
       button->click();
-    else
+    // On the platform the Parts describe, the search and the pause ran on the UI thread and a key
+    // waited for the complete page. Here the page is not complete yet, and the device may be
+    // between its modes: nothing ends now.
+    else if (!session_->Wizard().EntryInProgress())
       OnOK();
     event->accept();
     return;
@@ -150,6 +153,15 @@ void CFwToolDlg::contextMenuEvent(QContextMenuEvent* event) {
   QMenu menu(this);
   QAction* about = menu.addAction(QString::fromLatin1(kAboutEntry));
   if (menu.exec(event->globalPos()) == about) OnSysCommand(kAboutCommand);
+}
+
+void CFwToolDlg::PageComplete() {
+  for (QPushButton* button : {next_, finish_, back_}) {
+    if (button->isEnabled()) {
+      button->setFocus(Qt::OtherFocusReason);
+      return;
+    }
+  }
 }
 
 void CFwToolDlg::SetMessage(const std::string& text, bool) {

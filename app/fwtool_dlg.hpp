@@ -1,7 +1,10 @@
 // The wizard window: the tool's one dialog. It shows what the step machine decides (texts, button
 // states, the red status line after a failure) and turns clicks on Next, Back and Finish into
-// step moves. Escape, the close box and Enter on no button end it, except while the device is
-// being programmed. Its About entry sits in the context menu and on F1.
+// step moves. Once a step's page is complete the keyboard focus is on its first enabled button of
+// Next, Finish, Back. Escape, the close box and Enter on no button end it, except while the device
+// is being programmed; Enter also does nothing while a step's page is not complete yet (the
+// firmware search, the device's pause after prepare), as it waited for the page on the platform
+// the Parts describe. Its About entry sits in the context menu and on F1.
 //
 // UI thread only. Worker threads reach it through the session's poster, also while a nested
 // modal loop runs (the About box, the "Close and exit ?" question).
@@ -55,6 +58,9 @@ class CFwToolDlg final : public QDialog, public wizard::WizardView {
   void DestroyWindow();
 
   // The wizard view.
+  // The keyboard focus goes to the first enabled button of Next, Finish, Back, so that Enter
+  // presses a visible, enabled button rather than taking the OK path that ends the tool.
+  void PageComplete() override;
   void SetMessage(const std::string& text, bool failed) override;
   void SetStatus(const std::string& text, bool failed, std::optional<int> progressPercent) override;
   void EnableNext(bool enabled) override;

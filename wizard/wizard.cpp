@@ -100,23 +100,31 @@ void Wizard::EnterStep(unsigned step) {
   view_.EnableNext(false);
   switch (static_cast<Step>(static_cast<std::uint8_t>(step))) {
     case Step::Welcome:
-      return EnterWelcome();
+      EnterWelcome();
+      break;
     case Step::DeviceSearch:
-      return EnterDeviceSearch();
+      EnterDeviceSearch();
+      break;
     case Step::FirmwareSearch:
-      return EnterFirmwareSearch();
+      EnterFirmwareSearch();
+      break;
     case Step::Preparing:
-      return EnterPreparing();
+      EnterPreparing();
+      break;
     case Step::Reconnected:
-      return EnterReconnected();
+      EnterReconnected();
+      break;
     case Step::Programming:
-      return EnterProgramming();
+      EnterProgramming();
+      break;
     case Step::Finished:
-      return EnterFinished();
+      EnterFinished();
+      break;
     case Step::AwaitingProgramming:
-      return;
+      break;
   }
-  // 8 and above have no page.
+  // 8 and above have no page. An entry that goes on completes its page when it ends.
+  if (!entryInProgress_) view_.PageComplete();
 }
 
 void Wizard::OnNext() {
@@ -264,8 +272,13 @@ void Wizard::StopFirmwareSearch() {
 }
 
 void Wizard::FirmwareSearchDone(firmware::FirmwareSelection selection) {
-  using firmware::FirmwareSearchResult;
   entryInProgress_ = false;
+  ShowFirmwareSearchResult(std::move(selection));
+  view_.PageComplete();
+}
+
+void Wizard::ShowFirmwareSearchResult(firmware::FirmwareSelection selection) {
+  using firmware::FirmwareSearchResult;
   info_ = std::move(selection.info);
   image_ = std::move(selection.image);
   switch (selection.result) {
@@ -355,6 +368,7 @@ void Wizard::PreparingDone() {
   view_.EnableFinish(true);
   WatchingReconnect = true;
   watcher_.StartReconnectWatcher(*this);
+  view_.PageComplete();
 }
 
 void Wizard::EnterReconnected() {

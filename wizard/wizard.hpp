@@ -104,6 +104,7 @@ class Wizard : private device::RunObserver, private device::WatcherObserver {
   void EnterFirmwareSearch();
   // The search's result, back on the UI thread.
   void FirmwareSearchDone(firmware::FirmwareSelection selection);
+  void ShowFirmwareSearchResult(firmware::FirmwareSelection selection);
   void StopFirmwareSearch();
   void EnterPreparing();
   // The rest of step 3, once the device has had its pause after the prepare command.

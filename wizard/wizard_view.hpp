@@ -15,6 +15,12 @@ class WizardView {
   // EnterStep was called with `step` (before its prologue; any value, also above the last step).
   // Front ends that follow the pages, like the terminal one, use it; the dialog needs nothing here.
   virtual void StepEntered(unsigned step) { static_cast<void>(step); }
+  // The page of the step last entered is complete: its texts and button states stay as they are
+  // until the next step entry (a programming run still writes its status line). Comes once per
+  // step entry, at its end, or later when the entry goes on (the firmware search, the pause after
+  // prepare: Wizard::EntryInProgress()); never for an entry that a later one has replaced. The
+  // dialog puts the keyboard focus on the first enabled button here.
+  virtual void PageComplete() {}
   // The instruction text. `failed`: the programming run has failed (a front end may route the
   // text as an error; the dialog's message never changes colour).
   virtual void SetMessage(const std::string& text, bool failed) = 0;

@@ -215,6 +215,63 @@ TEST_F(WindowTest, FailedRunShowsARedStatusAndFinishAsks) {
   EXPECT_FALSE(dialog.isVisible());
 }
 
+// Issue 16: after a mouse click on Next the step entry disabled the button that had the focus,
+// and the next Enter took the OK path and ended the tool with the device in its loader. Now
+// every complete page has the focus on its first enabled button of Next, Finish, Back, and
+// Enter while a page is not complete yet does nothing.
+TEST_F(WindowTest, EnterAfterEveryMouseClickNeverEndsTheToolMidUpgrade) {
+  // The latency keeps the download going for a while: Enter lands in the middle of it.
+  CFwToolDlg& dialog = Show("pid=0x0005,replug=300,restart=10,latency-us=2000");
+  const auto enter = [&] {
+    QWidget* target = dialog.focusWidget();
+    QTest::keyClick(target != nullptr ? target : &dialog, Qt::Key_Return);
+  };
+  const auto focused = [&]() -> std::string {
+    QWidget* focus = dialog.focusWidget();
+    return focus == nullptr ? "nothing" : focus->objectName().toStdString();
+  };
+  EXPECT_EQ(focused(), "next") << "Welcome";
+
+  Click("next");  // the device search completes at once
+  EXPECT_EQ(focused(), "next") << Status().toStdString();
+
+  Click("next");  // the firmware search goes on off the UI thread
+  ASSERT_TRUE(dialog.Session().Wizard().EntryInProgress());
+  enter();
+  EXPECT_TRUE(dialog.isVisible()) << "Enter during the firmware search ended the tool";
+  ASSERT_TRUE(WaitForStatus("Firmware file version and device version check"));
+  EXPECT_EQ(focused(), "next");
+
+  Click("next");  // prepare: the device is between its modes from here on
+  ASSERT_TRUE(dialog.Session().Wizard().EntryInProgress());
+  enter();
+  EXPECT_TRUE(dialog.isVisible()) << "Enter in the pause after prepare ended the tool";
+  ASSERT_TRUE(WaitForStatus("Preparing device done, waiting for reconnect ..."));
+  EXPECT_EQ(focused(), "finish") << "the only enabled button while the device is away";
+  {
+    // Enter presses Finish, which asks; No keeps the wizard waiting for the device.
+    BoxAnswerer no(QMessageBox::No);
+    enter();
+    EXPECT_TRUE(no.seen) << "Enter did not press Finish";
+    EXPECT_TRUE(dialog.isVisible());
+  }
+  ASSERT_TRUE(WaitForStatus("Device is reconnected."));
+  EXPECT_EQ(focused(), "next") << "Device is reconnected.";
+  enter();  // presses Next: programming starts
+  ASSERT_EQ(dialog.Session().Wizard().WizardStep(), 6) << Status().toStdString();
+  ASSERT_TRUE(dialog.Session().Wizard().ProgrammingActive());
+  enter();
+  EXPECT_TRUE(dialog.isVisible()) << "Enter during programming ended the tool";
+  ASSERT_TRUE(WaitForStatus("Programming completed successfully.")) << Status().toStdString();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Button("finish").isEnabled(); }, kWaitMs));
+  EXPECT_EQ(focused(), "finish");
+  BoxAnswerer unexpected(QMessageBox::No);
+  enter();  // presses Finish after a successful run: the end, without a question
+  EXPECT_FALSE(unexpected.seen);
+  EXPECT_FALSE(dialog.isVisible());
+  EXPECT_EQ(dialog.result(), 0) << "ended through the OK path, not through Finish";
+}
+
 // Escape, the close box and Enter on no button: refused while programming runs, the end of the
 // tool at any other time.
 TEST_F(WindowTest, CancelAndOkPathsAreRefusedOnlyWhileProgramming) {

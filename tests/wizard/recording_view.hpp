@@ -33,15 +33,23 @@ class RecordingView : public wizard::WizardView {
   }
   void EnableNext(bool on) override {
     Add(std::string(on ? "+" : "-") + "next");
+    buttonsSinceComplete = true;
     next = on;
   }
   void EnableBack(bool on) override {
     Add(std::string(on ? "+" : "-") + "back");
+    buttonsSinceComplete = true;
     back = on;
   }
   void EnableFinish(bool on) override {
     Add(std::string(on ? "+" : "-") + "finish");
+    buttonsSinceComplete = true;
     finish = on;
+  }
+  // Counted apart from `calls`: the page's texts and buttons are what the tests compare.
+  void PageComplete() override {
+    ++pagesComplete;
+    buttonsSinceComplete = false;
   }
   void Beep() override { Add("beep"); }
   void BringToFront() override { Add("front"); }
@@ -71,6 +79,9 @@ class RecordingView : public wizard::WizardView {
   bool back = false;
   bool finish = false;
   bool answer = true;
+  int pagesComplete = 0;
+  // A button changed after the last PageComplete (or none came yet).
+  bool buttonsSinceComplete = true;
   std::vector<platform::Diagnostic> diagnostics;
 
  private:

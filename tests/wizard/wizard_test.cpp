@@ -125,6 +125,47 @@ TEST_F(WizardTest, StartShowsTheWelcomePage) {
   EXPECT_FALSE(wizard_->ProgrammingActive());
 }
 
+// Issue 16: the dialog moves the keyboard focus when a page is complete, so every step entry
+// completes its page exactly once, after its last button change: at its end, or when the
+// firmware search or the pause after prepare is over.
+TEST_F(WizardTest, EveryStepEntryCompletesItsPageOnceAfterItsButtons) {
+  Begin("pid=0x0005,replug=20,restart=10");
+  ASSERT_TRUE(wizard_->Start());
+  EXPECT_EQ(view_.pagesComplete, 1);
+  EXPECT_FALSE(view_.buttonsSinceComplete);
+  wizard_->OnNext();  // device found
+  EXPECT_EQ(view_.pagesComplete, 2);
+  wizard_->OnNext();  // the firmware search goes on
+  EXPECT_EQ(view_.pagesComplete, 2) << "completed before the search's result";
+  Settle();
+  EXPECT_EQ(view_.pagesComplete, 3);
+  EXPECT_FALSE(view_.buttonsSinceComplete);
+  wizard_->OnNext();  // the pause after prepare goes on
+  EXPECT_EQ(view_.pagesComplete, 3) << "completed before the pause was over";
+  Settle();
+  EXPECT_EQ(view_.pagesComplete, 4);
+  EXPECT_TRUE(view_.finish);
+  ASSERT_TRUE(PumpUntilStep(5));  // reconnected: the watcher's advance is a step entry too
+  EXPECT_EQ(view_.pagesComplete, 5);
+  EXPECT_TRUE(view_.next);
+  wizard_->OnNext();  // programming: a page without an enabled button
+  EXPECT_EQ(view_.pagesComplete, 6);
+  ASSERT_TRUE(PumpUntilStep(7));
+  EXPECT_EQ(view_.pagesComplete, 7);
+  EXPECT_FALSE(view_.buttonsSinceComplete);
+  EXPECT_TRUE(view_.finish);
+
+  // Back out of a search that a new entry replaced: only the new entry completes.
+  Begin("");
+  ASSERT_TRUE(wizard_->Start());
+  wizard_->OnNext();
+  wizard_->OnNext();
+  wizard_->EnterStep(0);
+  const int before = view_.pagesComplete;
+  poster_.Drain();
+  EXPECT_EQ(view_.pagesComplete, before) << "the replaced search completed a page";
+}
+
 TEST_F(WizardTest, NormalModeDeviceIsProgrammedEndToEnd) {
   Begin("pid=0x0005,release=0x0103,product=Kavori Sable,replug=20,restart=10");
   ASSERT_TRUE(wizard_->Start());
