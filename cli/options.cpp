@@ -147,7 +147,8 @@ Options:
   --diagnose              change nothing; report the devices, the start-up count, the in-use
                           lock and every firmware file as the wizard would judge them
   --simulate[=OPTIONS]    use a simulated Kavori; OPTIONS are comma-separated key=value:
-                          pid, release, serial, product, devices, lock=held, replug=MS|never,
+                          pid, release, serial, product, devices, lock=held,
+                          held-by=PID:COMMAND, replug=MS|never,
                           replug-into=loader|normal, restart=MS, latency-us,
                           nak=CMD[@OFFSET], silent=CMD[@OFFSET], unplug=CMD[@OFFSET],
                           list=unreadable (CMD: prepare enter data burn verify restart)

@@ -64,6 +64,12 @@ std::vector<NodeReport> InventoryKavoriNodes(DeviceLink& link) {
       node.outputLength = lengths.output;
     }
     node.causes = link.TakeDiagnostics();
+    // In the words of the device search's refusal.
+    if (link.Services().holders != nullptr) {
+      for (const platform::LockHolder& holder : link.Services().holders->OtherHolders(seen.path))
+        node.causes.push_back({"held open by another application, " + platform::HolderText(holder),
+                               false, attributes.vendorId, true});
+    }
     nodes.push_back(std::move(node));
     return true;
   });

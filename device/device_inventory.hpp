@@ -13,7 +13,8 @@ namespace kavori::device {
 struct NodeReport {
   std::string path;
   bool opened = false;
-  // Why it could not be opened or read, as the services said (with the vendor where known).
+  // Why it could not be opened or read, as the services said (with the vendor where known), and
+  // the other processes that hold it open.
   std::vector<platform::Diagnostic> causes;
   std::uint16_t vendorId = 0;
   std::uint16_t productId = 0;

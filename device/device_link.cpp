@@ -77,7 +77,8 @@ void VisitInterfaces(const platform::Platform& services,
   }
 }
 
-// With the lock just taken: 0 (accepted and opened), -20, or -22.
+// With the lock just taken: 0 (accepted and opened), -4 (another process holds the node open),
+// -20, or -22.
 int DeviceLink::FindDevice(bool watchingReconnect) {
   int result = kNoDevice;
   VisitInterfaces(services_, [&](InterfaceSeen& seen) {
@@ -100,6 +101,24 @@ int DeviceLink::FindDevice(bool watchingReconnect) {
       loaderMode_ = false;
       result = kDeviceRefused;
       return false;
+    }
+
+    // Another application holds the node open (other applications take no in-use lock on
+    // Linux): the device is in use, as with the held lock. Asked before the node is opened for
+    // use, that is before its strings, its second handle and any report.
+    if (services_.holders != nullptr) {
+      const std::vector<platform::LockHolder> holders = services_.holders->OtherHolders(path);
+      if (!holders.empty()) {
+        if (services_.diagnostics != nullptr) {
+          for (const platform::LockHolder& holder : holders)
+            services_.diagnostics->Add({path + ": " + IdsText(attributes) +
+                                            " is held open by another application, " +
+                                            platform::HolderText(holder),
+                                        false, attributes.vendorId, true});
+        }
+        result = kDeviceInUse;
+        return false;
+      }
     }
 
     // Without report lengths or a second handle the device cannot be driven: pass it over like
@@ -145,7 +164,8 @@ int DeviceLink::OpenDeviceLink(bool watchingReconnect) {
     case platform::LockResult::InUse:
       if (services_.diagnostics != nullptr)
         services_.diagnostics->Add(
-            {"the in-use lock is held by another application of the device", false, std::nullopt});
+            {"the in-use lock is held by another application of the device", false, std::nullopt,
+             true});
       return kDeviceInUse;
     case platform::LockResult::Failed:
       if (services_.diagnostics != nullptr)

@@ -39,8 +39,9 @@ class DeviceLink {
   std::vector<platform::Diagnostic> TakeDiagnostics();
 
   // Takes the in-use lock, finds and opens the device, fills DeviceInfo and attaches the reply
-  // channel. 0, or -4 (lock held, by this process too), -20 (no acceptable device), -22 (a
-  // normal-mode device while `watchingReconnect`). A failure holds nothing.
+  // channel. 0, or -4 (lock held, by this process too; or another process holds the device's
+  // node open, named in the diagnostics), -20 (no acceptable device), -22 (a normal-mode device
+  // while `watchingReconnect`). A failure holds nothing.
   int OpenDeviceLink(bool watchingReconnect = false);
   // Takes the read handle from the reply channel, closes both handles and releases the lock.
   // Always 0; harmless when nothing is open. Returns promptly even while a reply wait reads.

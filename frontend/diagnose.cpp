@@ -94,7 +94,12 @@ DiagnoseReport Diagnose(device::DeviceLink& link, const std::string& firmwareDir
 
   link.TakeDiagnostics();
   report.searchResult = link.OpenDeviceLink();
-  link.TakeDiagnostics();
+  std::vector<platform::Diagnostic> searchCauses = link.TakeDiagnostics();
+  // What the search adds to the inventory: its refusal's cause (the holder, the lock).
+  if (report.searchResult != device::kOk) {
+    for (platform::Diagnostic& cause : searchCauses)
+      if (cause.heldByOther) report.searchCauses.push_back(std::move(cause));
+  }
   std::optional<firmware::TargetDevice> target;
   if (report.searchResult == device::kOk) {
     const device::DeviceInfoRecord info = link.DeviceInfo();
@@ -173,6 +178,8 @@ std::string DiagnoseText(const DiagnoseReport& report) {
       break;
   }
   out << "\nDevice search: " << SearchText(report.searchResult) << '\n';
+  for (const platform::Diagnostic& cause : report.searchCauses)
+    Wrapped(out, "  because", TerminalText(cause.text), 4);
   if (report.searchResult == device::kOk) {
     Wrapped(out, "  ",
             '"' + TerminalText(report.product) + "\" serial \"" + TerminalText(report.serial) +
@@ -224,8 +231,12 @@ QJsonObject DiagnoseJson(const DiagnoseReport& report) {
     lock.insert("pid", report.holder->pid);
     lock.insert("command", DecodeText(report.holder->command));
   }
+  QJsonArray searchCauses;
+  for (const platform::Diagnostic& cause : report.searchCauses)
+    searchCauses.append(DecodeText(cause.text));
   QJsonObject search{{"result", report.searchResult},
-                     {"text", QString::fromStdString(SearchText(report.searchResult))}};
+                     {"text", QString::fromStdString(SearchText(report.searchResult))},
+                     {"causes", searchCauses}};
   if (report.searchResult == device::kOk) {
     search.insert("product", DecodeText(report.product));
     search.insert("serial", DecodeText(report.serial));

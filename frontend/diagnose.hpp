@@ -32,8 +32,10 @@ struct DiagnoseReport {
   // The in-use lock.
   enum class LockState { Free, Held, Unavailable } lock = LockState::Unavailable;
   std::optional<platform::LockHolder> holder;
-  // The device search, as step 1 runs it.
+  // The device search, as step 1 runs it, and why it refused (another application holding the
+  // node open is named here).
   int searchResult = 0;
+  std::vector<platform::Diagnostic> searchCauses;
   std::string product;  // of the accepted device
   std::string serial;
   bool loaderMode = false;

@@ -19,6 +19,9 @@ struct Diagnostic {
   bool permissionDenied = false;
   // The USB vendor of the node it is about, when known.
   std::optional<std::uint16_t> vendorId;
+  // Another application holds the device: its in-use lock, or its node open (the text names the
+  // process when it can be seen).
+  bool heldByOther = false;
 };
 
 class DiagnosticsLog {

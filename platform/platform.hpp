@@ -6,6 +6,7 @@
 #include "platform/diagnostics.hpp"
 #include "platform/hid.hpp"
 #include "platform/in_use_lock.hpp"
+#include "platform/node_holders.hpp"
 #include "platform/pause.hpp"
 
 namespace kavori::platform {
@@ -18,6 +19,8 @@ struct Platform {
   DiagnosticsLog* diagnostics = nullptr;
   // The fixed pauses; the real ones unless a test shortens them.
   Pauses pauses;
+  // Other processes that hold the device's node open; may be null (nobody is then seen).
+  NodeHolders* holders = nullptr;
 };
 
 }  // namespace kavori::platform

@@ -71,6 +71,7 @@ class Parser {
     if (key == "serial") return Text(key, value, options_.serial);
     if (key == "product") return Text(key, value, options_.product);
     if (key == "lock") return Choice(key, value, "held", "free", options_.lockHeld);
+    if (key == "held-by") return Holder(key, value);
     if (key == "list") return Choice(key, value, "unreadable", "readable", options_.listUnreadable);
     if (key == "replug-into") {
       bool normal = false;
@@ -145,6 +146,21 @@ class Parser {
     if (value != yes && value != no)
       return Bad(key, value, std::string(yes) + " or " + std::string(no));
     out = value == yes;
+    return true;
+  }
+
+  // PID:COMMAND, the pid 1 to 4194304 (Linux's limit), the command 1 to 15 characters (as
+  // /proc/PID/comm shows them) without a comma.
+  bool Holder(std::string_view key, std::string_view value) {
+    const auto colon = value.find(':');
+    const std::string_view expected = "PID:COMMAND (a pid from 1 to 4194304, a name of 1 to 15 "
+                                      "characters)";
+    if (colon == std::string_view::npos) return Bad(key, value, expected);
+    const auto pid = ParseNumber(value.substr(0, colon), 4194304);
+    const std::string_view command = value.substr(colon + 1);
+    if (!pid || *pid == 0 || command.empty() || command.size() > 15)
+      return Bad(key, value, expected);
+    options_.heldBy = std::make_pair(static_cast<int>(*pid), std::string(command));
     return true;
   }
 

@@ -2,7 +2,7 @@
 // option text that tests, `kavori-flash --simulate=OPTIONS` and KAVORI_SIMULATE share.
 //
 // Syntax: comma-separated key=value items, the empty text meaning all defaults:
-//   pid=N  release=N  serial=TEXT  product=TEXT  devices=N  lock=held|free
+//   pid=N  release=N  serial=TEXT  product=TEXT  devices=N  lock=held|free  held-by=PID:COMMAND
 //   replug=MS|never  replug-into=loader|normal  restart=MS  latency-us=N
 //   nak=CMD[@OFFSET]  silent=CMD[@OFFSET]  unplug=CMD[@OFFSET]  list=unreadable|readable
 // Numbers are decimal or 0x-hex. CMD is prepare, enter, data, burn, verify or restart; OFFSET
@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace kavori::sim {
@@ -49,6 +50,8 @@ struct SimOptions {
   std::string serial = "KAVSBL01234567890ABCDE";  // UTF-8; device i > 0 gets i in its last two
   unsigned devices = 1;                           // identical Kavoris; 0 means none present
   bool lockHeld = false;                          // another process holds the in-use lock
+  // Another process (pid, command name) holds every Kavori's node open, as a softphone would.
+  std::optional<std::pair<int, std::string>> heldBy;
   // After prepare in normal mode the device vanishes and comes back after this delay; nullopt
   // ("never") means the user never replugs it, so it stays present in normal mode.
   std::optional<std::chrono::milliseconds> replugDelay = std::chrono::milliseconds(2000);

@@ -223,6 +223,22 @@ class SimCore : public std::enable_shared_from_this<SimCore> {
     return lockHeld_;
   }
 
+  // The `held-by` process holds the node of every present Kavori.
+  std::vector<platform::LockHolder> OtherHolders(const std::string& path) {
+    std::lock_guard lock(mutex_);
+    AdvanceLocked(Clock::now());
+    if (!options_.heldBy) return {};
+    for (const Device& device : devices_) {
+      if (device.present && PathFor(device.pathNumber) == path) {
+        platform::LockHolder holder;
+        holder.pid = options_.heldBy->first;
+        holder.command = options_.heldBy->second;
+        return {holder};
+      }
+    }
+    return {};
+  }
+
   std::optional<std::vector<std::string>> Instances() {
     std::lock_guard lock(mutex_);
     AdvanceLocked(Clock::now());
@@ -434,6 +450,17 @@ class SimInUseLock final : public platform::InUseLock {
   std::shared_ptr<SimCore> core_;
 };
 
+class SimNodeHolders final : public platform::NodeHolders {
+ public:
+  explicit SimNodeHolders(std::shared_ptr<SimCore> core) : core_(std::move(core)) {}
+  std::vector<platform::LockHolder> OtherHolders(const std::string& path) override {
+    return core_->OtherHolders(path);
+  }
+
+ private:
+  std::shared_ptr<SimCore> core_;
+};
+
 class SimInstanceList final : public platform::DeviceInstanceList {
  public:
   explicit SimInstanceList(std::shared_ptr<SimCore> core) : core_(std::move(core)) {}
@@ -472,12 +499,13 @@ SimulatedWorld::SimulatedWorld(SimOptions options)
     : core_(std::make_shared<detail::SimCore>(std::move(options))),
       hid_(std::make_unique<detail::SimHidBackend>(core_)),
       lock_(std::make_unique<detail::SimInUseLock>(core_)),
-      instances_(std::make_unique<detail::SimInstanceList>(core_)) {}
+      instances_(std::make_unique<detail::SimInstanceList>(core_)),
+      holders_(std::make_unique<detail::SimNodeHolders>(core_)) {}
 
 SimulatedWorld::~SimulatedWorld() { core_->Shutdown(); }
 
 platform::Platform SimulatedWorld::Services() {
-  return {hid_.get(), lock_.get(), instances_.get(), nullptr, platform::Pauses{}};
+  return {hid_.get(), lock_.get(), instances_.get(), nullptr, platform::Pauses{}, holders_.get()};
 }
 
 std::size_t SimulatedWorld::DeviceCount() const { return core_->DeviceCount(); }

@@ -79,6 +79,7 @@ class SimulatedWorld {
   std::unique_ptr<platform::HidBackend> hid_;
   std::unique_ptr<platform::InUseLock> lock_;
   std::unique_ptr<platform::DeviceInstanceList> instances_;
+  std::unique_ptr<platform::NodeHolders> holders_;
 };
 
 }  // namespace kavori::sim

@@ -98,6 +98,20 @@ TEST_F(FlashE2e, DeviceInUseEndsOnTheSearchPage) {
             std::vector<QString>{"the in-use lock is held by another application of the device"});
 }
 
+// Issue 16: a softphone holding the node open used to be ignored, and the device was programmed.
+TEST_F(FlashE2e, NodeHeldOpenByAnotherApplicationEndsOnTheSearchPage) {
+  const FlashRun run = Run({"--simulate=held-by=4242:softphone", "--yes"});
+  EXPECT_EQ(run.exitCode, 3);
+  EXPECT_EQ(run.Texts("status").back(), "Kavori Device is in use by other application.");
+  // After the foreign interface that the search passed over.
+  const std::vector<QString> diagnostics = run.Texts("diagnostic");
+  ASSERT_EQ(diagnostics.size(), 2u);
+  EXPECT_TRUE(diagnostics[1].endsWith(
+      "is held open by another application, process 4242 (softphone)"))
+      << diagnostics[1].toStdString();
+  EXPECT_EQ(run.Device()["mode"].toString(), "normal");
+}
+
 TEST_F(FlashE2e, NoFirmwareFileEndsOnTheFirmwarePage) {
   QTemporaryDir empty;
   const FlashRun run = Run({"--simulate", "--yes"}, empty.path());

@@ -58,6 +58,7 @@ TEST_F(DeviceLinkTest, FailuresHoldNothing) {
       {"pid=0x0006", kNoDevice},
       {"pid=0x8106", kNoDevice},
       {"lock=held", kDeviceInUse},
+      {"held-by=4242:softphone", kDeviceInUse},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.options);
@@ -75,6 +76,31 @@ TEST_F(DeviceLinkTest, LockHeldByAnotherApplicationOpensNoDevice) {
   MakeWorld("lock=held");
   EXPECT_EQ(Link().OpenDeviceLink(), kDeviceInUse);
   EXPECT_EQ(Device().opens, 0u);
+}
+
+// Issue 16: other applications take no in-use lock on Linux. One that holds the Kavori's node
+// open makes the device in use like the held lock, named in the diagnostics, and nothing is read
+// from or written to the device.
+TEST_F(DeviceLinkTest, NodeHeldOpenByAnotherApplicationIsInUse) {
+  MakeWorld("held-by=4242:softphone");
+  platform::DiagnosticsLog log;
+  platform::Platform services = world_->Services();
+  services.diagnostics = &log;
+  DeviceLink link(services);
+  EXPECT_EQ(link.OpenDeviceLink(), kDeviceInUse);
+  EXPECT_FALSE(link.IsDeviceLinkOpen());
+  EXPECT_FALSE(world_->LockHeld()) << "the lock stayed taken";
+  EXPECT_EQ(Device().openHandles, 0u);
+  EXPECT_TRUE(Device().reports.empty());
+  std::vector<platform::Diagnostic> causes = log.Take();
+  // The foreign interface that comes first is passed over as ever.
+  std::erase_if(causes, [](const platform::Diagnostic& d) { return !d.heldByOther; });
+  ASSERT_EQ(causes.size(), 1u);
+  EXPECT_EQ(causes[0].text, Device().path +
+                                ": vendor 0x0BEF product 0x0005 is held open by another "
+                                "application, process 4242 (softphone)");
+  EXPECT_TRUE(causes[0].heldByOther);
+  EXPECT_FALSE(causes[0].permissionDenied);
 }
 
 TEST_F(DeviceLinkTest, SecondOpenIsRefusedAndLeavesTheFirstLinkWorking) {

@@ -98,6 +98,8 @@ TEST_F(DiagnoseTest, EachRefusalNamesItsCause) {
        "the wizard stops at start: no Kavori is connected"},
       {"lock=held", DiagnoseOutcome::DeviceSearch,
        "the device search stops: Kavori Device is in use by other application."},
+      {"held-by=4242:softphone", DiagnoseOutcome::DeviceSearch,
+       "the device search stops: Kavori Device is in use by other application."},
       {"pid=0x0006", DiagnoseOutcome::DeviceSearch,
        "the device search stops: Kavori Device was NOT found."},
       {"", DiagnoseOutcome::FirmwareSearch, "the firmware search stops: Firmware file not found !"},
@@ -119,6 +121,24 @@ TEST_F(DiagnoseTest, LoaderModeDeviceAndTwoDevicesAreListed) {
   EXPECT_EQ(report.nodes[0].inputLength, 65);
   EXPECT_EQ(report.count, 2u);
   EXPECT_EQ(report.instances.size(), 2u);
+}
+
+// Issue 16: the application that holds the node open is named with the node and the search.
+TEST_F(DiagnoseTest, TheNodesHolderIsNamed) {
+  MakeWorld("held-by=4242:softphone");
+  const DiagnoseReport report = Diagnose(Link(), dir_.Path());
+  ASSERT_EQ(report.searchCauses.size(), 1u);
+  EXPECT_TRUE(report.searchCauses[0].heldByOther);
+  const std::string text = DiagnoseText(report);
+  EXPECT_NE(text.find("    note: held open by another application, process 4242 (softphone)"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("Device search: Kavori Device is in use by other application.\n  because "),
+            std::string::npos)
+      << text;
+  const QJsonObject json = DiagnoseJson(report);
+  EXPECT_TRUE(json["device_search"]["causes"][0].toString().endsWith(
+      "held open by another application, process 4242 (softphone)"));
 }
 
 // Support asks who holds the device: the process is named.

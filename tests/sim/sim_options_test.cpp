@@ -52,6 +52,11 @@ TEST(SimOptionsTest, EveryKeyTakesItsValues) {
       {"devices=16", [](auto& o) { return o.devices == 16u; }, "most devices"},
       {"lock=held", [](auto& o) { return o.lockHeld; }, "lock held"},
       {"lock=free", [](auto& o) { return !o.lockHeld; }, "lock free"},
+      {"held-by=4242:softphone",
+       [](auto& o) {
+         return o.heldBy && o.heldBy->first == 4242 && o.heldBy->second == "softphone";
+       },
+       "node held by another process"},
       {"list=unreadable", [](auto& o) { return o.listUnreadable; }, "list unreadable"},
       {"replug=20", [](auto& o) { return o.replugDelay == milliseconds(20); }, "replug ms"},
       {"replug=never", [](auto& o) { return !o.replugDelay; }, "replug never"},
@@ -135,6 +140,11 @@ TEST(SimOptionsTest, BadInputIsRefusedWithAnErrorNamingTheKey) {
       {"product=\xFF", "\"product\""},
       {"product=\xC0\xAF", "\"product\""},
       {"lock=maybe", "\"lock\""},
+      {"held-by=softphone", "\"held-by\""},
+      {"held-by=0:softphone", "\"held-by\""},
+      {"held-by=4242:", "\"held-by\""},
+      {"held-by=4194305:softphone", "\"held-by\""},
+      {"held-by=4242:a-name-of-16-char", "\"held-by\""},
       {"list=missing", "\"list\""},
       {"replug=soon", "\"replug\""},
       {"replug=600001", "\"replug\""},

@@ -309,6 +309,49 @@ scenario_lock_held() {
   echo "result real_exit=$(cat "$out/real.rc")"
 }
 
+kavori_node() { # the /dev path of the (one) Kavori's hidraw node
+  local uevent
+  for uevent in /sys/class/hidraw/*/device/uevent; do
+    grep -qx 'HID_ID=0003:00000BEF:0000.*' "$uevent" || continue
+    echo "/dev/$(basename "$(dirname "$(dirname "$uevent")")")"
+    return 0
+  done
+  return 1
+}
+
+# Issue 16: another application (as a softphone would) holds the Kavori's hidraw node open and
+# takes no in-use lock. The tool must see it: the in-use page, exit 3, the holder named.
+scenario_node_held() {
+  start_gadget kavori0 dummy_udc.0
+  check "Kavori plugged" wait_hid 0x0BEF 0x0005
+  local node
+  node=$(kavori_node)
+  check "the Kavori's node found" test -n "$node"
+  # Its command name comes from the name it was started by.
+  ln -sf "$(command -v sleep)" /tmp/softphone
+  /tmp/softphone 600 <>"$node" &
+  local holder=$!
+  local tries=0
+  while [ "$(readlink "/proc/$holder/fd/0")" != "$node" ] && [ $((tries += 1)) -le 200 ]; do
+    sleep 0.05
+  done
+  check "another process holds $node open" equals "its stdin" "$node" "$(readlink "/proc/$holder/fd/0")"
+  flash real
+  check "the device search fails as in use" exit_code real 3
+  check "the in-use page" has_event real '"text":"Kavori Device is in use by other application."'
+  check "the holder is named" has_event real \
+    "is held open by another application, process $holder (softphone)"
+  run diagnose "$flash_tool" --dir "$(firmware_dir diagnose)" --diagnose
+  check "--diagnose names the holder" grep -q "process $holder (softphone)" "$out/diagnose.out"
+  kill "$holder"
+  wait "$holder" 2>/dev/null
+  stop_gadget kavori0
+  check "nothing was sent" equals reports 0 "$(state_of kavori0 reports)"
+  simulate sim "held-by=$holder:softphone"
+  check "the in-use page, as in-process" same_events real sim
+  echo "result real_exit=$(cat "$out/real.rc")"
+}
+
 scenario_no_access() {
   start_gadget kavori0 dummy_udc.0
   check "Kavori plugged" wait_hid 0x0BEF 0x0005
@@ -397,7 +440,7 @@ scenario_identity() {
 
 case "$scenario" in
   flash-normal | flash-loader | unplug | no-return | two-kavoris | foreign | lock-held | \
-    no-access | fwtool | identity | bench)
+    node-held | no-access | fwtool | identity | bench)
     "scenario_${scenario//-/_}"
     ;;
   *)

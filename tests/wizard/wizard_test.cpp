@@ -266,6 +266,21 @@ TEST_F(WizardTest, DeviceSearchFailuresOfferBackToTheWelcomePage) {
   EXPECT_EQ(view_.message, kWelcome);
 }
 
+// Issue 16: another application that holds the node open shows the Parts' in-use page.
+TEST_F(WizardTest, NodeHeldOpenByAnotherApplicationShowsTheInUsePage) {
+  Begin("held-by=4242:softphone");
+  ASSERT_TRUE(wizard_->Start());
+  wizard_->OnNext();
+  EXPECT_EQ(view_.status, "Kavori Device is in use by other application.");
+  EXPECT_EQ(view_.message,
+            "Kavori Device was NOT found.\n\nPlease Close Any Application that might using "
+            "it.\n\nPlease click 'Back' and follow the prompted instructions.\n\nTo continue, "
+            "click 'Back'.");
+  EXPECT_TRUE(view_.back);
+  EXPECT_FALSE(view_.next || view_.finish);
+  EXPECT_TRUE(Diagnosed("held open by another application, process 4242 (softphone)"));
+}
+
 TEST_F(WizardTest, DeviceNotFoundKeepsTheSearchingStatus) {
   Begin("pid=0x0006");  // listed by the system, but not a product the tool accepts
   ASSERT_TRUE(wizard_->Start());
