@@ -1,6 +1,7 @@
 #include "app/fwtool_app.hpp"
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QSocketNotifier>
 #include <QWidget>
 #include <exception>
@@ -17,6 +18,17 @@ namespace kavori::app {
 
 namespace {
 constexpr char kToolName[] = "kavori-fwtool";
+
+// A session that cannot start says why on stderr and, since a user started from the desktop menu
+// never sees stderr, in a box captioned with the application title.
+void ReportStartFailure(const std::string& reason) {
+  std::cerr << kToolName << ": " << reason << '\n';
+  QMessageBox box(QMessageBox::Critical, QApplication::applicationName(),
+                  QStringLiteral("The firmware programming tool cannot start:\n\n") +
+                      QString::fromLocal8Bit(reason.c_str()),
+                  QMessageBox::Ok);
+  box.exec();
+}
 }  // namespace
 
 std::string CommandLineOf(int argc, const char* const* argv) {
@@ -41,7 +53,7 @@ bool CFwToolApp::InitInstance() {
   std::optional<sim::SimOptions> simulate;
   std::string error;
   if (!frontend::SimulationFromEnvironment(simulate, error)) {
-    std::cerr << kToolName << ": " << error << '\n';
+    ReportStartFailure(error);
     exitCode_ = kExitBadEnvironment;
     return false;
   }
@@ -74,7 +86,7 @@ bool CFwToolApp::InitInstance() {
     dialog.DoModal();
     guard.OnComeForward(nullptr);
   } catch (const std::exception& failure) {
-    std::cerr << kToolName << ": " << failure.what() << '\n';
+    ReportStartFailure(failure.what());
     exitCode_ = kExitCannotStart;
   }
   return false;

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QCryptographicHash>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLocalSocket>
@@ -536,6 +537,83 @@ TEST(Signals, TerminationEndsTheWindowThroughItsCancelPath) {
     EXPECT_EQ(window.exitStatus(), QProcess::NormalExit) << "killed by the signal";
     EXPECT_EQ(window.exitCode(), kExitNormal);
   }
+}
+
+// Issue 16: without a display Qt's platform plugin aborted (SIGABRT, a core dump) where the man
+// page promises exit status 1, and --help and --version opened the window.
+struct DisplayCase {
+  const char* name;
+  const char* qpa;      // QT_QPA_PLATFORM, or null for none
+  const char* display;  // DISPLAY, or null for none
+  const char* wayland;  // WAYLAND_DISPLAY, or null for none
+};
+
+QProcessEnvironment WithDisplay(const DisplayCase& c) {
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY", "KAVORI_SIMULATE"})
+    environment.remove(QString::fromLatin1(name));
+  environment.insert(QStringLiteral("KAVORI_SIMULATE"), QString());
+  environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), QDir::tempPath());
+  if (c.qpa) environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QString::fromLatin1(c.qpa));
+  if (c.display) environment.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(c.display));
+  if (c.wayland)
+    environment.insert(QStringLiteral("WAYLAND_DISPLAY"), QString::fromLatin1(c.wayland));
+  return environment;
+}
+
+TEST(Startup, WithoutAUsableDisplayOneLineAndExitOne) {
+  const DisplayCase cases[] = {
+      {"no display named", nullptr, nullptr, nullptr},
+      {"an X display nobody serves", nullptr, ":4711", nullptr},
+      {"xcb chosen, nobody serves it", "xcb", ":4711", nullptr},
+      {"wayland chosen, nobody serves it", "wayland", nullptr, "kavori-nobody"},
+  };
+  for (const DisplayCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    QProcess window;
+    window.setProcessEnvironment(WithDisplay(c));
+    window.start(QStringLiteral(KAVORI_FWTOOL_PATH), {});
+    ASSERT_TRUE(WaitForEnd(window));
+    EXPECT_EQ(window.exitStatus(), QProcess::NormalExit) << "aborted";
+    EXPECT_EQ(window.exitCode(), kExitCannotStart);
+    const QByteArray err = window.readAllStandardError();
+    EXPECT_EQ(err.count('\n'), 1) << err.toStdString();
+    EXPECT_TRUE(err.startsWith("kavori-fwtool: no ")) << err.toStdString();
+  }
+}
+
+TEST(Startup, HelpAndVersionNeedNoDisplay) {
+  for (const char* argument : {"--help", "-h", "--version"}) {
+    SCOPED_TRACE(argument);
+    QProcess window;
+    window.setProcessEnvironment(WithDisplay({"none", nullptr, nullptr, nullptr}));
+    window.start(QStringLiteral(KAVORI_FWTOOL_PATH), {QString::fromLatin1(argument)});
+    ASSERT_TRUE(WaitForEnd(window));
+    EXPECT_EQ(window.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(window.exitCode(), kExitNormal);
+    const QByteArray out = window.readAllStandardOutput();
+    EXPECT_TRUE(std::string(argument) == "--version" ? out == QByteArray(wizard::kVersionText) + "\n"
+                                                     : out.startsWith("Usage: kavori-fwtool"))
+        << out.toStdString();
+    EXPECT_TRUE(window.readAllStandardError().isEmpty());
+  }
+}
+
+// A session that cannot start says why in a box (a user started from the menu sees no stderr),
+// and on stderr.
+TEST(Startup, ABadSimulationShowsItsReasonInABox) {
+  UseOwnDisplay();
+  qputenv("KAVORI_SIMULATE", "nak=dance");
+  QApplication::setApplicationName(QString::fromLatin1(wizard::kApplicationTitle));
+  CFwToolApp app("", nullptr);
+  BoxAnswerer box(QMessageBox::Ok);
+  app.InitInstance();
+  qunsetenv("KAVORI_SIMULATE");
+  EXPECT_TRUE(box.seen) << "no box";
+  EXPECT_EQ(box.title, wizard::kApplicationTitle);
+  EXPECT_TRUE(box.text.contains("KAVORI_SIMULATE: simulation option \"nak\"")) << box.text.toStdString();
+  EXPECT_EQ(box.icon, QMessageBox::Critical);
+  EXPECT_EQ(app.ExitCode(), kExitBadEnvironment);
 }
 
 }  // namespace
