@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QEventLoop>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QMenu>
@@ -42,7 +43,9 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const char* text,
 
 CFwToolDlg::CFwToolDlg(std::string commandLine, std::optional<sim::SimOptions> simulate,
                        std::string firmwareDirectory, platform::Pauses pauses)
-    : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+    // A top-level application window, not a dialog: Qt's xcb plugin makes a parentless dialog
+    // transient for its hidden leader window, and taskbars then give it no entry of its own.
+    : QDialog(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       commandLine_(std::move(commandLine)) {
   LoadArtwork();
@@ -91,7 +94,13 @@ CFwToolDlg::~CFwToolDlg() { session_.reset(); }
 
 int CFwToolDlg::DoModal() {
   if (!OnInitDialog()) return result();
-  return exec();
+  // The wizard is the application's only window: it needs no modality (which would mark it as a
+  // modal dialog to the window manager), only a loop of its own that ends with it.
+  QEventLoop loop;
+  connect(this, &QDialog::finished, &loop, &QEventLoop::quit);
+  show();
+  if (isVisible()) loop.exec(QEventLoop::DialogExec);
+  return result();
 }
 
 bool CFwToolDlg::OnInitDialog() {

@@ -42,7 +42,9 @@ class CFwToolDlg final : public QDialog, public wizard::WizardView {
              std::string firmwareDirectory, platform::Pauses pauses = platform::Pauses{});
   ~CFwToolDlg() override;
 
-  // OnInitDialog, then the modal loop unless OnInitDialog ended the dialog; the result.
+  // OnInitDialog, then the window's own loop until it ends, unless OnInitDialog ended the dialog;
+  // the result. The window is a top-level application window (its own taskbar entry), not
+  // transient for any other.
   int DoModal();
 
   // The handlers.
