@@ -8,6 +8,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPixmap>
+#include <QScrollArea>
 #include <QShortcut>
 #include <iostream>
 
@@ -70,9 +71,21 @@ CFwToolDlg::CFwToolDlg(std::string commandLine, std::optional<sim::SimOptions> s
   picture_->move(du.X(5), du.Y(5));
   picture_->adjustSize();
 
-  message_ = MakeStatic(this, "message", du.Rect(100, 7, 205, 83));
+  // The message text in a frameless area of the template's rectangle: a page's own texts fit it,
+  // and the causes a failed search adds below them (ShowDiagnostics) scroll when they do not.
+  messageArea_ = new QScrollArea(this);
+  messageArea_->setObjectName(QStringLiteral("messageArea"));
+  messageArea_->setGeometry(du.Rect(100, 7, 205, 83));
+  messageArea_->setFrameShape(QFrame::NoFrame);
+  messageArea_->setFocusPolicy(Qt::NoFocus);
+  messageArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  messageArea_->setWidgetResizable(true);
+  messageArea_->viewport()->setAutoFillBackground(false);
+  message_ = MakeStatic(nullptr, "message", QRect());
   message_->setWordWrap(true);
   message_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  message_->setAutoFillBackground(false);
+  messageArea_->setWidget(message_);
 
   next_ = MakeButton(this, "next", "&Next", du.Rect(195, 100, 45, 15));
   back_ = MakeButton(this, "back", "&Back", du.Rect(130, 100, 45, 15));
@@ -213,6 +226,13 @@ void CFwToolDlg::ShowStartupMessage(const std::string& text) {
 void CFwToolDlg::ShowDiagnostics(const std::vector<platform::Diagnostic>& causes) {
   for (const std::string& line : frontend::DiagnosticLines(causes))
     std::cerr << "kavori-fwtool: " << frontend::TerminalText(line) << '\n';
+  // A user who started the window from the desktop menu never reads stderr: the causes that only
+  // Linux has go below the page's own texts, which stay as they are.
+  const std::vector<std::string> shown = frontend::WindowCauseLines(causes);
+  if (shown.empty()) return;
+  QString text = message_->text() + QStringLiteral("\n");
+  for (const std::string& line : shown) text += QStringLiteral("\n") + frontend::DecodeText(line);
+  message_->setText(text);
 }
 
 }  // namespace kavori::app

@@ -13,6 +13,7 @@
 #include <QDialog>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollArea>
 #include <memory>
 #include <optional>
 #include <string>
@@ -72,7 +73,8 @@ class CFwToolDlg final : public QDialog, public wizard::WizardView {
   void BringToFront() override;
   bool AskYesNo(const std::string& text) override;
   void ShowStartupMessage(const std::string& text) override;
-  // On stderr: a window has no other place for them.
+  // On stderr; and those that only Linux has (a node this user may not open, one another
+  // application holds open) also below the page's texts, in the same words.
   void ShowDiagnostics(const std::vector<platform::Diagnostic>& causes) override;
 
   frontend::Session& Session() { return *session_; }
@@ -90,6 +92,7 @@ class CFwToolDlg final : public QDialog, public wizard::WizardView {
   const std::string commandLine_;
   QLabel* status_;
   QLabel* picture_;
+  QScrollArea* messageArea_;  // holds message_
   QLabel* message_;
   QPushButton* next_;
   QPushButton* back_;

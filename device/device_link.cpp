@@ -164,8 +164,7 @@ int DeviceLink::OpenDeviceLink(bool watchingReconnect) {
     case platform::LockResult::InUse:
       if (services_.diagnostics != nullptr)
         services_.diagnostics->Add(
-            {"the in-use lock is held by another application of the device", false, std::nullopt,
-             true});
+            {"the in-use lock is held by another application of the device", false, std::nullopt});
       return kDeviceInUse;
     case platform::LockResult::Failed:
       if (services_.diagnostics != nullptr)

@@ -95,10 +95,11 @@ DiagnoseReport Diagnose(device::DeviceLink& link, const std::string& firmwareDir
   link.TakeDiagnostics();
   report.searchResult = link.OpenDeviceLink();
   std::vector<platform::Diagnostic> searchCauses = link.TakeDiagnostics();
-  // What the search adds to the inventory: its refusal's cause (the holder, the lock).
+  // What the search adds to the inventory: the process holding the node that made it refuse (the
+  // lock's holder has its own line).
   if (report.searchResult != device::kOk) {
     for (platform::Diagnostic& cause : searchCauses)
-      if (cause.heldByOther) report.searchCauses.push_back(std::move(cause));
+      if (cause.heldOpenByOther) report.searchCauses.push_back(std::move(cause));
   }
   std::optional<firmware::TargetDevice> target;
   if (report.searchResult == device::kOk) {

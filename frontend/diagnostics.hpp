@@ -20,4 +20,10 @@ std::optional<std::string> PermissionHint(const std::vector<platform::Diagnostic
 // The causes' texts in order, followed by the permission hint when there is one.
 std::vector<std::string> DiagnosticLines(const std::vector<platform::Diagnostic>& causes);
 
+// The causes a window shows below the page's own texts, in the words of DiagnosticLines: those
+// that only Linux has and the Parts' texts cannot tell (a Kavori's node this user may not open,
+// with the permission hint; a node another process holds open, with the holder). Empty for every
+// other cause, whose page the Parts describe as it is.
+std::vector<std::string> WindowCauseLines(const std::vector<platform::Diagnostic>& causes);
+
 }  // namespace kavori::frontend

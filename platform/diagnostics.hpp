@@ -19,9 +19,9 @@ struct Diagnostic {
   bool permissionDenied = false;
   // The USB vendor of the node it is about, when known.
   std::optional<std::uint16_t> vendorId;
-  // Another application holds the device: its in-use lock, or its node open (the text names the
-  // process when it can be seen).
-  bool heldByOther = false;
+  // Another process holds the node open (the text names it). The in-use lock held by another
+  // application is not such a cause: the Parts give it a page of its own.
+  bool heldOpenByOther = false;
 };
 
 class DiagnosticsLog {

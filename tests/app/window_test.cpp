@@ -12,6 +12,8 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStyle>
 #include <QStyleOptionSlider>
 #include <QTest>
@@ -271,6 +273,54 @@ TEST_F(WindowTest, EnterAfterEveryMouseClickNeverEndsTheToolMidUpgrade) {
   EXPECT_FALSE(unexpected.seen);
   EXPECT_FALSE(dialog.isVisible());
   EXPECT_EQ(dialog.result(), 0) << "ended through the OK path, not through Finish";
+}
+
+// Issue 16: a failed device search whose cause only Linux has keeps the Parts' texts and shows
+// the cause and the way out below them, in the terminal's words; other causes change nothing.
+TEST_F(WindowTest, LinuxOnlyCausesOfAFailedSearchShowBelowThePartsTexts) {
+  const std::string inUse =
+      "Kavori Device was NOT found.\n\nPlease Close Any Application that might using "
+      "it.\n\nPlease click 'Back' and follow the prompted instructions.\n\nTo continue, "
+      "click 'Back'.";
+  const std::string notFound =
+      "Kavori Device was NOT found.\n\nPlease Click 'Back' and follow the prompted "
+      "instructions.\n\nTo continue, click 'Back'.";
+  const struct {
+    const char* options;
+    std::string message;
+  } cases[] = {
+      {"held-by=4242:softphone",
+       inUse + "\n\nsim:hidraw1: vendor 0x0BEF product 0x0005 is held open by another "
+               "application, process 4242 (softphone)"},
+      {"lock=held", inUse},
+      {"pid=0x0006", notFound},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.options);
+    Show(c.options);
+    Click("next");
+    EXPECT_EQ(Label("message").text().toStdString(), c.message);
+    EXPECT_EQ(dialog_->focusWidget(), &Button("back"));
+  }
+
+  // A Kavori this user may not open (the hidraw backend says so; the simulated one cannot): the
+  // udev rule and its reload command.
+  const platform::Diagnostic denied{"open /dev/hidraw3: Permission denied", true, 0x0BEF};
+  dialog_->ShowDiagnostics({denied});
+  const QString message = Label("message").text();
+  EXPECT_TRUE(message.startsWith(QString::fromStdString(notFound) +
+                                 "\n\nopen /dev/hidraw3: Permission denied\na Kavori is "
+                                 "connected, but this user may not open it: install the udev rule"))
+      << message.toStdString();
+  EXPECT_TRUE(message.contains("sudo udevadm control --reload-rules && sudo udevadm trigger"));
+  // All of it can be read: the area scrolls when the causes make it longer than the template.
+  auto* area = dialog_->findChild<QScrollArea*>("messageArea");
+  ASSERT_NE(area, nullptr);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+  QCoreApplication::processEvents();
+  QLabel& label = Label("message");
+  EXPECT_GE(label.height(), label.heightForWidth(label.width())) << "the text is clipped";
+  EXPECT_EQ(area->verticalScrollBar()->isVisible(), label.height() > area->viewport()->height());
 }
 
 // Escape, the close box and Enter on no button: refused while programming runs, the end of the

@@ -94,12 +94,12 @@ TEST_F(DeviceLinkTest, NodeHeldOpenByAnotherApplicationIsInUse) {
   EXPECT_TRUE(Device().reports.empty());
   std::vector<platform::Diagnostic> causes = log.Take();
   // The foreign interface that comes first is passed over as ever.
-  std::erase_if(causes, [](const platform::Diagnostic& d) { return !d.heldByOther; });
+  std::erase_if(causes, [](const platform::Diagnostic& d) { return !d.heldOpenByOther; });
   ASSERT_EQ(causes.size(), 1u);
   EXPECT_EQ(causes[0].text, Device().path +
                                 ": vendor 0x0BEF product 0x0005 is held open by another "
                                 "application, process 4242 (softphone)");
-  EXPECT_TRUE(causes[0].heldByOther);
+  EXPECT_TRUE(causes[0].heldOpenByOther);
   EXPECT_FALSE(causes[0].permissionDenied);
 }
 

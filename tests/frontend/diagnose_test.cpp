@@ -128,7 +128,7 @@ TEST_F(DiagnoseTest, TheNodesHolderIsNamed) {
   MakeWorld("held-by=4242:softphone");
   const DiagnoseReport report = Diagnose(Link(), dir_.Path());
   ASSERT_EQ(report.searchCauses.size(), 1u);
-  EXPECT_TRUE(report.searchCauses[0].heldByOther);
+  EXPECT_TRUE(report.searchCauses[0].heldOpenByOther);
   const std::string text = DiagnoseText(report);
   EXPECT_NE(text.find("    note: held open by another application, process 4242 (softphone)"),
             std::string::npos)

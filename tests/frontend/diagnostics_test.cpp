@@ -30,5 +30,28 @@ TEST(DiagnosticLines, HintOnlyForAKavoriThisUserMayNotOpen) {
   }
 }
 
+// Issue 16: the window shows below its page only what the Parts' texts cannot tell, in the words
+// of the terminal's lines.
+TEST(WindowCauseLines, OnlyTheLinuxOnlyCausesWithTheirWayOut) {
+  const platform::Diagnostic denied{"open /dev/hidraw3: Permission denied", true, 0x0BEF};
+  const platform::Diagnostic held{
+      "/dev/hidraw3: vendor 0x0BEF product 0x0005 is held open by another application, process "
+      "4242 (softphone)",
+      false, 0x0BEF, true};
+  const platform::Diagnostic foreign{"/dev/hidraw0: vendor 0x046D product 0xC31C is not a Kavori",
+                                     false, 0x046D};
+  const platform::Diagnostic otherDenied{"open /dev/hidraw0: Permission denied", true, 0x046D};
+  const platform::Diagnostic lock{"the in-use lock is held by another application of the device",
+                                  false, std::nullopt};
+
+  EXPECT_TRUE(WindowCauseLines({foreign, otherDenied, lock}).empty());
+  EXPECT_EQ(WindowCauseLines({foreign, held}), std::vector<std::string>{held.text});
+  const std::vector<std::string> deniedLines = WindowCauseLines({foreign, denied});
+  EXPECT_EQ(deniedLines, (std::vector<std::string>{denied.text, *PermissionHint({denied})}));
+  // The same words as the terminal's.
+  const std::vector<std::string> terminal = DiagnosticLines({foreign, denied});
+  EXPECT_EQ(deniedLines.back(), terminal.back());
+}
+
 }  // namespace
 }  // namespace kavori::frontend
