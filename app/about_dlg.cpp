@@ -29,6 +29,7 @@ CAboutDlg::CAboutDlg(std::string commandLine, wizard::Wizard& wizard, QWidget* o
 
   // In template order, which is also the tab order.
   auto* icon = new QLabel(this);
+  icon->setObjectName(QStringLiteral("icon"));
   icon->setPixmap(QPixmap(QStringLiteral(":/kavori/app-icon.png")));
   icon->move(du.X(5), du.Y(5));
   icon->adjustSize();
@@ -39,6 +40,7 @@ CAboutDlg::CAboutDlg(std::string commandLine, wizard::Wizard& wizard, QWidget* o
   versionLabel_->setGeometry(du.Rect(35, 10, 66, 8));
 
   auto* copyright = new QLabel(QString::fromLatin1(kCopyrightLine), this);
+  copyright->setObjectName(QStringLiteral("copyright"));
   copyright->setTextFormat(Qt::PlainText);
   copyright->setWordWrap(true);
   copyright->setAlignment(Qt::AlignLeft | Qt::AlignTop);

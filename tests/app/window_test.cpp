@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QCryptographicHash>
+#include <QKeySequence>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -26,6 +27,7 @@
 #include <vector>
 
 #include "app/about_dlg.hpp"
+#include "app/dialog_units.hpp"
 #include "app/fwtool_app.hpp"
 #include "app/fwtool_dlg.hpp"
 #include "app/single_instance.hpp"
@@ -434,6 +436,159 @@ TEST_F(WindowTest, DeviceComesBackWhileFinishAsks) {
   EXPECT_TRUE(dialog_->isVisible());
   Click("next");
   EXPECT_TRUE(WaitForStatus("Programming completed successfully.")) << Status().toStdString();
+}
+
+// Issue 16, point 9: the two dialog templates of the Parts, held by one table each, at the dialog
+// font the tests render with: every control's rectangle from its dialog units, the texts and
+// mnemonics, which button is the default, and the tab order. A changed rectangle, tab order or
+// mnemonic fails here.
+struct TemplateControl {
+  const char* name;  // objectName
+  int x, y, width, height;  // dialog units; width and height 0: sized by its picture
+  const char* text;  // as the template gives it, or null (a picture)
+  const char* mnemonic;  // the key sequence its "&" makes, or null
+  bool isDefault;  // a default push button
+};
+
+struct DialogTemplate {
+  const char* name;
+  int width, height;
+  const char* caption;
+  std::vector<TemplateControl> controls;
+  std::vector<const char*> tabOrder;  // the tab stops, in order, from the first
+};
+
+const DialogTemplate kWizardTemplate{
+    "wizard dialog, template 102",
+    317,
+    137,
+    wizard::kApplicationTitle,
+    {
+        {"status", 5, 120, 305, 10, "Status", nullptr, false},
+        {"picture", 5, 5, 0, 0, nullptr, nullptr, false},
+        {"messageArea", 100, 7, 205, 83, nullptr, nullptr, false},
+        {"next", 195, 100, 45, 15, "&Next", "Alt+N", false},
+        {"back", 130, 100, 45, 15, "&Back", "Alt+B", false},
+        {"finish", 265, 100, 45, 15, "&Finish", "Alt+F", false},
+    },
+    {"next", "back", "finish"},
+};
+
+const DialogTemplate kAboutTemplate{
+    "About box, template 100",
+    202,
+    101,
+    kAboutCaption,
+    {
+        {"icon", 5, 5, 0, 0, nullptr, nullptr, false},
+        {"version", 35, 10, 66, 8, "Version 1.0", nullptr, false},
+        {"copyright", 5, 30, 160, 20, kCopyrightLine, nullptr, false},
+        {"ok", 140, 5, 50, 14, "OK", nullptr, true},
+        {"timeOutSlider", 10, 75, 160, 15, nullptr, nullptr, false},
+        {"timeOut", 15, 65, 150, 8, "Time out: 5000 ms", nullptr, false},
+    },
+    {"ok", "timeOutSlider"},
+};
+
+void ExpectTemplate(QDialog& dialog, const DialogTemplate& t) {
+  SCOPED_TRACE(t.name);
+  // The fixed font: 8 points, the one the dialogs ask for.
+  EXPECT_EQ(dialog.font(), DialogFont());
+  EXPECT_EQ(dialog.font().pointSize(), 8);
+  const DialogUnits du(dialog.font());
+  EXPECT_EQ(dialog.windowTitle(), t.caption);
+  EXPECT_EQ(dialog.size(), du.Size(t.width, t.height));
+  EXPECT_EQ(dialog.minimumSize(), dialog.maximumSize()) << "not of a fixed size";
+  for (const TemplateControl& c : t.controls) {
+    SCOPED_TRACE(c.name);
+    auto* widget = dialog.findChild<QWidget*>(QString::fromLatin1(c.name));
+    ASSERT_NE(widget, nullptr) << "no such control";
+    if (c.width == 0) {
+      // A picture static sizes itself to its picture, from the template's corner.
+      EXPECT_EQ(widget->pos(), QPoint(du.X(c.x), du.Y(c.y)));
+      auto* label = qobject_cast<QLabel*>(widget);
+      ASSERT_NE(label, nullptr);
+      ASSERT_FALSE(label->pixmap().isNull()) << "no picture";
+      const int frame = 2 * label->frameWidth();
+      EXPECT_EQ(widget->size(),
+                label->pixmap().deviceIndependentSize().toSize() + QSize(frame, frame));
+    } else {
+      EXPECT_EQ(widget->geometry(), du.Rect(c.x, c.y, c.width, c.height));
+    }
+    if (c.text != nullptr) {
+      QString text;
+      if (auto* label = qobject_cast<QLabel*>(widget)) text = label->text();
+      if (auto* button = qobject_cast<QPushButton*>(widget)) text = button->text();
+      EXPECT_EQ(text, c.text);
+    }
+    if (auto* button = qobject_cast<QPushButton*>(widget)) {
+      EXPECT_EQ(button->isDefault(), c.isDefault);
+      if (!c.isDefault) {
+        EXPECT_FALSE(button->autoDefault()) << "Enter would press it from afar";
+      }
+      EXPECT_EQ(button->shortcut(),
+                c.mnemonic != nullptr ? QKeySequence(QString::fromLatin1(c.mnemonic))
+                                      : QKeySequence());
+    }
+  }
+  // The tab order: from the first tab stop through the others and back to the first.
+  std::vector<std::string> order;
+  QWidget* first = dialog.findChild<QWidget*>(QString::fromLatin1(t.tabOrder.front()));
+  ASSERT_NE(first, nullptr);
+  QWidget* w = first;
+  do {
+    if (w->focusPolicy() & Qt::TabFocus) order.push_back(w->objectName().toStdString());
+    w = w->nextInFocusChain();
+  } while (w != first && order.size() <= t.tabOrder.size() + 8);
+  EXPECT_EQ(order, std::vector<std::string>(t.tabOrder.begin(), t.tabOrder.end()));
+}
+
+TEST(DialogTemplates, EveryControlTextMnemonicAndTabStopAsTheTemplateGivesIt) {
+  testing::ScratchDir folder;
+  CFwToolDlg wizardDialog("", sim::SimOptions{}, folder.Path());
+  ExpectTemplate(wizardDialog, kWizardTemplate);
+  CAboutDlg about("", wizardDialog.Session().Wizard(), &wizardDialog);
+  ExpectTemplate(about, kAboutTemplate);
+}
+
+// Focus after each step entry, once its page is complete: the first enabled of Next, Finish,
+// Back, for every kind of page a walk with Next reaches.
+TEST_F(WindowTest, FocusAfterEachStepEntryIsOnTheFirstEnabledOfNextFinishBack) {
+  testing::ScratchDir empty;
+  testing::ScratchDir invalid;
+  ASSERT_TRUE(firmware::ImageBuilder().Size(64).WriteTo(invalid.File("bad.hex")));
+  const struct {
+    const char* options;
+    int nexts;
+    const char* folder;  // null: the demo image's
+    const char* status;  // of the complete page
+    const char* focus;
+  } rows[] = {
+      {"", 0, nullptr, "Welcome", "next"},
+      {"", 1, nullptr, "Kavori Device was found.", "next"},
+      {"lock=held", 1, nullptr, "Kavori Device is in use by other application.", "back"},
+      {"held-by=4242:softphone", 1, nullptr, "Kavori Device is in use by other application.",
+       "back"},
+      {"pid=0x0006", 1, nullptr, "Searching a Kavori Device ...", "back"},
+      {"", 2, nullptr, "Firmware file version and device version check", "next"},
+      {"", 2, "empty", "Firmware file not found !", "back"},
+      {"", 2, "invalid", "Invalid firmware hex file !", "finish"},
+      {"replug=never", 3, nullptr, "Preparing device done, waiting for reconnect ...", "finish"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.options) + ", " + std::to_string(row.nexts) + " x Next");
+    const std::string folder = row.folder == nullptr              ? ""
+                               : std::string(row.folder) == "empty" ? empty.Path()
+                                                                    : invalid.Path();
+    CFwToolDlg& dialog = Show(row.options, 0.01, folder);
+    for (int k = 0; k < row.nexts; ++k) Click("next");
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return !dialog.Session().Wizard().EntryInProgress() && Status() == row.status; },
+        kWaitMs))
+        << Status().toStdString();
+    QWidget* focus = dialog.focusWidget();
+    EXPECT_EQ(focus != nullptr ? focus->objectName().toStdString() : "nothing", row.focus);
+  }
 }
 
 // The box writes the reply time-out of a wizard's session.
