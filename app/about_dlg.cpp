@@ -30,7 +30,7 @@ CAboutDlg::CAboutDlg(std::string commandLine, wizard::Wizard& wizard, QWidget* o
   // In template order, which is also the tab order.
   auto* icon = new QLabel(this);
   icon->setObjectName(QStringLiteral("icon"));
-  icon->setPixmap(QPixmap(QStringLiteral(":/kavori/app-icon.png")));
+  icon->setPixmap(ArtworkPixmap("app-icon", devicePixelRatioF()));
   icon->move(du.X(5), du.Y(5));
   icon->adjustSize();
 

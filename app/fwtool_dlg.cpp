@@ -51,7 +51,7 @@ CFwToolDlg::CFwToolDlg(std::string commandLine, std::optional<sim::SimOptions> s
       commandLine_(std::move(commandLine)) {
   LoadArtwork();
   setWindowTitle(QString::fromLatin1(wizard::kApplicationTitle));
-  setWindowIcon(QIcon(QStringLiteral(":/kavori/app-icon.png")));
+  setWindowIcon(AppIcon());
   setFont(DialogFont());
   const DialogUnits du(font());
   setFixedSize(du.Size(317, 137));
@@ -67,7 +67,7 @@ CFwToolDlg::CFwToolDlg(std::string commandLine, std::optional<sim::SimOptions> s
   picture_ = MakeStatic(this, "picture", QRect());
   picture_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   picture_->setLineWidth(1);
-  picture_->setPixmap(QPixmap(QStringLiteral(":/kavori/wizard-picture.png")));
+  picture_->setPixmap(ArtworkPixmap("wizard-picture", devicePixelRatioF()));
   picture_->move(du.X(5), du.Y(5));
   picture_->adjustSize();
 

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "app/about_dlg.hpp"
+#include "app/artwork.hpp"
 #include "app/dialog_units.hpp"
 #include "app/fwtool_app.hpp"
 #include "app/fwtool_dlg.hpp"
@@ -549,6 +550,39 @@ TEST(DialogTemplates, EveryControlTextMnemonicAndTabStopAsTheTemplateGivesIt) {
   ExpectTemplate(wizardDialog, kWizardTemplate);
   CAboutDlg about("", wizardDialog.Session().Wizard(), &wizardDialog);
   ExpectTemplate(about, kAboutTemplate);
+}
+
+// Issue 16, point 7: the artwork is rendered from its SVG at the device pixel ratio, so that the
+// picture and the icon stay sharp at a scale factor of 2 (ctest runs this also with
+// QT_SCALE_FACTOR=2, as HiDpi.ScaleFactor2).
+TEST(HiDpi, ArtworkIsRenderedAtTheDevicePixelRatio) {
+  testing::ScratchDir folder;
+  CFwToolDlg dialog("", sim::SimOptions{}, folder.Path());
+  const qreal ratio = dialog.devicePixelRatioF();
+  if (qEnvironmentVariable("QT_SCALE_FACTOR") == "2") {
+    EXPECT_EQ(ratio, 2.0);
+  }
+  const int scale = ratio > 1.0 ? 2 : 1;
+  const QPixmap picture = dialog.findChild<QLabel*>("picture")->pixmap();
+  EXPECT_EQ(picture.devicePixelRatio(), scale);
+  EXPECT_EQ(picture.size(), QSize(125, 173) * scale) << "not rendered at this ratio";
+  EXPECT_EQ(picture.deviceIndependentSize().toSize(), QSize(125, 173));
+  // The window's icon has both renderings.
+  const QList<QSize> sizes = dialog.windowIcon().availableSizes();
+  EXPECT_TRUE(sizes.contains(QSize(32, 32)));
+  EXPECT_TRUE(sizes.contains(QSize(64, 64)));
+  CAboutDlg about("", dialog.Session().Wizard(), &dialog);
+  const QPixmap icon = about.findChild<QLabel*>("icon")->pixmap();
+  EXPECT_EQ(icon.size(), QSize(32, 32) * scale);
+  EXPECT_EQ(icon.deviceIndependentSize().toSize(), QSize(32, 32));
+  // The 2x rendering has detail of its own, not the 1x one scaled up: some 2x2 block of it is
+  // not flat.
+  const QImage two = ArtworkPixmap("wizard-picture", 2.0).toImage();
+  bool detail = false;
+  for (int y = 0; y + 1 < two.height() && !detail; y += 2)
+    for (int x = 0; x + 1 < two.width() && !detail; x += 2)
+      detail = two.pixel(x, y) != two.pixel(x + 1, y) || two.pixel(x, y) != two.pixel(x, y + 1);
+  EXPECT_TRUE(detail);
 }
 
 // Focus after each step entry, once its page is complete: the first enabled of Next, Finish,
