@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QLocalSocket>
 #include <QProcess>
 #include <QPushButton>
 #include <QTest>
@@ -102,6 +103,33 @@ TEST(DesktopSingleInstance, ASecondStartAsksTheFirstAndEnds) {
   EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
   EXPECT_EQ(second.exitCode(), 0) << second.readAllStandardError().toStdString();
   EXPECT_EQ(requests, 1);
+}
+
+// The tool itself, not only its dialog class: kavori-fwtool starts on this display server (under
+// Wayland with no DISPLAY to fall back on) and ends cleanly on SIGTERM.
+TEST(DesktopTool, StartsOnThisDisplayAndEndsCleanly) {
+  QProcess tool;
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert(QStringLiteral("KAVORI_SIMULATE"), QString());
+  tool.setProcessEnvironment(environment);
+  tool.start(QStringLiteral(KAVORI_FWTOOL_PATH), {});
+  // Its instance socket answers once its platform came up and it claimed the display; the name
+  // holds the platform's name, so a tool that fell back to another platform would not answer.
+  const bool answered = QTest::qWaitFor(
+      [&] {
+        if (tool.state() == QProcess::NotRunning) return true;
+        QLocalSocket probe;
+        probe.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
+        probe.connectToServer(InstanceName());
+        return probe.waitForConnected(100);
+      },
+      kWaitMs);
+  ASSERT_TRUE(answered);
+  ASSERT_EQ(tool.state(), QProcess::Running) << tool.readAllStandardError().toStdString();
+  tool.terminate();
+  ASSERT_TRUE(tool.waitForFinished(kWaitMs));
+  EXPECT_EQ(tool.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(tool.exitCode(), 0) << tool.readAllStandardError().toStdString();
 }
 
 }  // namespace
