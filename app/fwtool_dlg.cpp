@@ -158,11 +158,9 @@ void CFwToolDlg::accept() { OnOK(); }
 void CFwToolDlg::keyPressEvent(QKeyEvent* event) {
   if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
     auto* button = qobject_cast<QPushButton*>(focusWidget());
-    if (button != nullptr && button->isEnabled())
-      button->click();
-    // On the platform the Parts describe, the search and the pause ran on the UI thread and a key
-    // waited for the complete page. Here the page is not complete yet, and the device may be
-    // between its modes: nothing ends now.
+    if (button != nullptr && button->isEnabled()) button->click();
+    // The page is not complete yet (the search or the pause after prepare goes on), and the
+    // device may be between its modes: nothing ends now.
     else if (!session_->Wizard().EntryInProgress())
       OnOK();
     event->accept();

@@ -3,8 +3,8 @@
 // step moves. Once a step's page is complete the keyboard focus is on its first enabled button of
 // Next, Finish, Back. Escape, the close box and Enter on no button end it, except while the device
 // is being programmed; Enter also does nothing while a step's page is not complete yet (the
-// firmware search, the device's pause after prepare), as it waited for the page on the platform
-// the Parts describe. Its About entry sits in the context menu and on F1.
+// firmware search, the device's pause after prepare). Its About entry sits in the context menu
+// and on F1.
 //
 // UI thread only. Worker threads reach it through the session's poster, also while a nested
 // modal loop runs (the About box, the "Close and exit ?" question).

@@ -21,9 +21,9 @@ std::optional<std::string> PermissionHint(const std::vector<platform::Diagnostic
 std::vector<std::string> DiagnosticLines(const std::vector<platform::Diagnostic>& causes);
 
 // The causes a window shows below the page's own texts, in the words of DiagnosticLines: those
-// that only Linux has and the Parts' texts cannot tell (a Kavori's node this user may not open,
-// with the permission hint; a node another process holds open, with the holder). Empty for every
-// other cause, whose page the Parts describe as it is.
+// that only Linux has and the wizard's own texts cannot tell (a Kavori's node this user may not
+// open, with the permission hint; a node another process holds open, with the holder). Empty for
+// every other cause, whose page says all there is.
 std::vector<std::string> WindowCauseLines(const std::vector<platform::Diagnostic>& causes);
 
 }  // namespace kavori::frontend

@@ -20,7 +20,7 @@ struct Diagnostic {
   // The USB vendor of the node it is about, when known.
   std::optional<std::uint16_t> vendorId;
   // Another process holds the node open (the text names it). The in-use lock held by another
-  // application is not such a cause: the Parts give it a page of its own.
+  // application is not such a cause: it has a page of its own.
   bool heldOpenByOther = false;
 };
 

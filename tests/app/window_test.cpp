@@ -5,9 +5,9 @@
 
 #include <QApplication>
 #include <QCryptographicHash>
-#include <QKeySequence>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLocalSocket>
 #include <QMessageBox>
@@ -221,7 +221,7 @@ TEST_F(WindowTest, FailedRunShowsARedStatusAndFinishAsks) {
   EXPECT_FALSE(dialog.isVisible());
 }
 
-// Issue 16: after a mouse click on Next the step entry disabled the button that had the focus,
+// After a mouse click on Next the step entry disabled the button that had the focus,
 // and the next Enter took the OK path and ended the tool with the device in its loader. Now
 // every complete page has the focus on its first enabled button of Next, Finish, Back, and
 // Enter while a page is not complete yet does nothing.
@@ -278,9 +278,9 @@ TEST_F(WindowTest, EnterAfterEveryMouseClickNeverEndsTheToolMidUpgrade) {
   EXPECT_EQ(dialog.result(), 0) << "ended through the OK path, not through Finish";
 }
 
-// Issue 16: a failed device search whose cause only Linux has keeps the Parts' texts and shows
+// A failed device search whose cause only Linux has keeps the wizard's texts and shows
 // the cause and the way out below them, in the terminal's words; other causes change nothing.
-TEST_F(WindowTest, LinuxOnlyCausesOfAFailedSearchShowBelowThePartsTexts) {
+TEST_F(WindowTest, LinuxOnlyCausesOfAFailedSearchShowBelowThePagesTexts) {
   const std::string inUse =
       "Kavori Device was NOT found.\n\nPlease Close Any Application that might using "
       "it.\n\nPlease click 'Back' and follow the prompted instructions.\n\nTo continue, "
@@ -440,16 +440,16 @@ TEST_F(WindowTest, DeviceComesBackWhileFinishAsks) {
   EXPECT_TRUE(WaitForStatus("Programming completed successfully.")) << Status().toStdString();
 }
 
-// Issue 16, point 9: the two dialog templates of the Parts, held by one table each, at the dialog
+// The two dialog templates, held by one table each, at the dialog
 // font the tests render with: every control's rectangle from its dialog units, the texts and
 // mnemonics, which button is the default, and the tab order. A changed rectangle, tab order or
 // mnemonic fails here.
 struct TemplateControl {
-  const char* name;  // objectName
+  const char* name;         // objectName
   int x, y, width, height;  // dialog units; width and height 0: sized by its picture
-  const char* text;  // as the template gives it, or null (a picture)
-  const char* mnemonic;  // the key sequence its "&" makes, or null
-  bool isDefault;  // a default push button
+  const char* text;         // as the template gives it, or null (a picture)
+  const char* mnemonic;     // the key sequence its "&" makes, or null
+  bool isDefault;           // a default push button
 };
 
 struct DialogTemplate {
@@ -528,9 +528,9 @@ void ExpectTemplate(QDialog& dialog, const DialogTemplate& t) {
       if (!c.isDefault) {
         EXPECT_FALSE(button->autoDefault()) << "Enter would press it from afar";
       }
-      EXPECT_EQ(button->shortcut(),
-                c.mnemonic != nullptr ? QKeySequence(QString::fromLatin1(c.mnemonic))
-                                      : QKeySequence());
+      EXPECT_EQ(button->shortcut(), c.mnemonic != nullptr
+                                        ? QKeySequence(QString::fromLatin1(c.mnemonic))
+                                        : QKeySequence());
     }
   }
   // The tab order: from the first tab stop through the others and back to the first.
@@ -553,7 +553,7 @@ TEST(DialogTemplates, EveryControlTextMnemonicAndTabStopAsTheTemplateGivesIt) {
   ExpectTemplate(about, kAboutTemplate);
 }
 
-// Issue 16, point 7: the artwork is rendered from its SVG at the device pixel ratio, so that the
+// The artwork is rendered from its SVG at the device pixel ratio, so that the
 // picture and the icon stay sharp at a scale factor of 2 (ctest runs this also with
 // QT_SCALE_FACTOR=2, as HiDpi.ScaleFactor2).
 TEST(HiDpi, ArtworkIsRenderedAtTheDevicePixelRatio) {
@@ -612,7 +612,7 @@ TEST_F(WindowTest, FocusAfterEachStepEntryIsOnTheFirstEnabledOfNextFinishBack) {
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(std::string(row.options) + ", " + std::to_string(row.nexts) + " x Next");
-    const std::string folder = row.folder == nullptr              ? ""
+    const std::string folder = row.folder == nullptr                ? ""
                                : std::string(row.folder) == "empty" ? empty.Path()
                                                                     : invalid.Path();
     CFwToolDlg& dialog = Show(row.options, 0.01, folder);
@@ -779,8 +779,8 @@ TEST(Signals, TerminationEndsTheWindowThroughItsCancelPath) {
   }
 }
 
-// Issue 16: without a display Qt's platform plugin aborted (SIGABRT, a core dump) where the man
-// page promises exit status 1, and --help and --version opened the window.
+// Without a display the tool ends with exit status 1 and one line, never Qt's abort (SIGABRT, a
+// core dump), and --help and --version print without opening the window.
 struct DisplayCase {
   const char* name;
   const char* qpa;      // QT_QPA_PLATFORM, or null for none
@@ -832,8 +832,9 @@ TEST(Startup, HelpAndVersionNeedNoDisplay) {
     EXPECT_EQ(window.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(window.exitCode(), kExitNormal);
     const QByteArray out = window.readAllStandardOutput();
-    EXPECT_TRUE(std::string(argument) == "--version" ? out == QByteArray(wizard::kVersionText) + "\n"
-                                                     : out.startsWith("Usage: kavori-fwtool"))
+    EXPECT_TRUE(std::string(argument) == "--version"
+                    ? out == QByteArray(wizard::kVersionText) + "\n"
+                    : out.startsWith("Usage: kavori-fwtool"))
         << out.toStdString();
     EXPECT_TRUE(window.readAllStandardError().isEmpty());
   }
@@ -851,7 +852,8 @@ TEST(Startup, ABadSimulationShowsItsReasonInABox) {
   qunsetenv("KAVORI_SIMULATE");
   EXPECT_TRUE(box.seen) << "no box";
   EXPECT_EQ(box.title, wizard::kApplicationTitle);
-  EXPECT_TRUE(box.text.contains("KAVORI_SIMULATE: simulation option \"nak\"")) << box.text.toStdString();
+  EXPECT_TRUE(box.text.contains("KAVORI_SIMULATE: simulation option \"nak\""))
+      << box.text.toStdString();
   EXPECT_EQ(box.icon, QMessageBox::Critical);
   EXPECT_EQ(app.ExitCode(), kExitBadEnvironment);
 }

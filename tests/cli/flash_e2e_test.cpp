@@ -98,7 +98,7 @@ TEST_F(FlashE2e, DeviceInUseEndsOnTheSearchPage) {
             std::vector<QString>{"the in-use lock is held by another application of the device"});
 }
 
-// Issue 16: a softphone holding the node open used to be ignored, and the device was programmed.
+// Another application (a softphone, say) holding the node open makes the device in use.
 TEST_F(FlashE2e, NodeHeldOpenByAnotherApplicationEndsOnTheSearchPage) {
   const FlashRun run = Run({"--simulate=held-by=4242:softphone", "--yes"});
   EXPECT_EQ(run.exitCode, 3);
@@ -106,8 +106,8 @@ TEST_F(FlashE2e, NodeHeldOpenByAnotherApplicationEndsOnTheSearchPage) {
   // After the foreign interface that the search passed over.
   const std::vector<QString> diagnostics = run.Texts("diagnostic");
   ASSERT_EQ(diagnostics.size(), 2u);
-  EXPECT_TRUE(diagnostics[1].endsWith(
-      "is held open by another application, process 4242 (softphone)"))
+  EXPECT_TRUE(
+      diagnostics[1].endsWith("is held open by another application, process 4242 (softphone)"))
       << diagnostics[1].toStdString();
   EXPECT_EQ(run.Device()["mode"].toString(), "normal");
 }
@@ -146,7 +146,7 @@ TEST_F(FlashE2e, DeviceThatNeverComesBackEndsAfterTheWait) {
 }
 
 // Ctrl-C, Ctrl-\ (SIGQUIT), SIGTERM and the terminal's hang-up all take the cancel path; none
-// kills the tool (issue 16: SIGQUIT used to kill a run and dump a core).
+// kills the tool (SIGQUIT would otherwise end a run with a core dump).
 TEST_F(FlashE2e, TerminationWhileWaitingEndsThroughCancel) {
   for (const int signal : {SIGTERM, SIGINT, SIGQUIT, SIGHUP}) {
     SCOPED_TRACE(signal);

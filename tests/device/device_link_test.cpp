@@ -78,7 +78,7 @@ TEST_F(DeviceLinkTest, LockHeldByAnotherApplicationOpensNoDevice) {
   EXPECT_EQ(Device().opens, 0u);
 }
 
-// Issue 16: other applications take no in-use lock on Linux. One that holds the Kavori's node
+// Other applications take no in-use lock on Linux. One that holds the Kavori's node
 // open makes the device in use like the held lock, named in the diagnostics, and nothing is read
 // from or written to the device.
 TEST_F(DeviceLinkTest, NodeHeldOpenByAnotherApplicationIsInUse) {

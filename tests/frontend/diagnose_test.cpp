@@ -123,7 +123,7 @@ TEST_F(DiagnoseTest, LoaderModeDeviceAndTwoDevicesAreListed) {
   EXPECT_EQ(report.instances.size(), 2u);
 }
 
-// Issue 16: the application that holds the node open is named with the node and the search.
+// The application that holds the node open is named with the node and the search.
 TEST_F(DiagnoseTest, TheNodesHolderIsNamed) {
   MakeWorld("held-by=4242:softphone");
   const DiagnoseReport report = Diagnose(Link(), dir_.Path());

@@ -30,7 +30,7 @@ TEST(DiagnosticLines, HintOnlyForAKavoriThisUserMayNotOpen) {
   }
 }
 
-// Issue 16: the window shows below its page only what the Parts' texts cannot tell, in the words
+// The window shows below its page only what the wizard's texts cannot tell, in the words
 // of the terminal's lines.
 TEST(WindowCauseLines, OnlyTheLinuxOnlyCausesWithTheirWayOut) {
   const platform::Diagnostic denied{"open /dev/hidraw3: Permission denied", true, 0x0BEF};

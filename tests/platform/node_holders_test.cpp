@@ -1,7 +1,5 @@
 // The other holders of a node, seen through /proc as the device link asks for them before it uses
-// the Kavori's node (issue 16: a softphone holding the hidraw node open went unseen).
-#include "platform/linux/proc_node_holders.hpp"
-
+// the Kavori's node (a softphone holding the hidraw node open must not go unseen).
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -12,6 +10,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <string>
+
+#include "platform/linux/proc_node_holders.hpp"
 
 namespace kavori::platform::host {
 namespace {
@@ -81,9 +81,9 @@ TEST(ProcNodeHolders, ACharacterDeviceIsMatchedByItsDeviceNumber) {
   const std::vector<LockHolder> seen = holders.OtherHolders("/dev/null");
   EXPECT_TRUE(Contains(seen, other.Pid()));
   EXPECT_FALSE(Contains(seen, static_cast<int>(::getpid())));
-  EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end(), [](const LockHolder& a, const LockHolder& b) {
-    return a.pid < b.pid;
-  }));
+  EXPECT_TRUE(
+      std::is_sorted(seen.begin(), seen.end(),
+                     [](const LockHolder& a, const LockHolder& b) { return a.pid < b.pid; }));
   EXPECT_FALSE(Contains(holders.OtherHolders("/dev/zero"), other.Pid()));
 }
 

@@ -319,7 +319,7 @@ kavori_node() { # the /dev path of the (one) Kavori's hidraw node
   return 1
 }
 
-# Issue 16: another application (as a softphone would) holds the Kavori's hidraw node open and
+# Another application (as a softphone would) holds the Kavori's hidraw node open and
 # takes no in-use lock. The tool must see it: the in-use page, exit 3, the holder named.
 scenario_node_held() {
   start_gadget kavori0 dummy_udc.0

@@ -125,7 +125,7 @@ TEST_F(WizardTest, StartShowsTheWelcomePage) {
   EXPECT_FALSE(wizard_->ProgrammingActive());
 }
 
-// Issue 16: the dialog moves the keyboard focus when a page is complete, so every step entry
+// The dialog moves the keyboard focus when a page is complete, so every step entry
 // completes its page exactly once, after its last button change: at its end, or when the
 // firmware search or the pause after prepare is over.
 TEST_F(WizardTest, EveryStepEntryCompletesItsPageOnceAfterItsButtons) {
@@ -266,7 +266,7 @@ TEST_F(WizardTest, DeviceSearchFailuresOfferBackToTheWelcomePage) {
   EXPECT_EQ(view_.message, kWelcome);
 }
 
-// Issue 16: another application that holds the node open shows the Parts' in-use page.
+// Another application that holds the node open shows the in-use page.
 TEST_F(WizardTest, NodeHeldOpenByAnotherApplicationShowsTheInUsePage) {
   Begin("held-by=4242:softphone");
   ASSERT_TRUE(wizard_->Start());
