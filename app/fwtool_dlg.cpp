@@ -191,7 +191,7 @@ void CFwToolDlg::ShowStartupMessage(const std::string& text) {
 
 void CFwToolDlg::ShowDiagnostics(const std::vector<platform::Diagnostic>& causes) {
   for (const std::string& line : frontend::DiagnosticLines(causes))
-    std::cerr << "kavori-fwtool: " << frontend::TerminalText(line) << '\n';
+    std::cerr << "kavori-fwtool: " << frontend::TerminalValue(line) << '\n';
 }
 
 }  // namespace kavori::app

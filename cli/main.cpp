@@ -17,6 +17,7 @@
 #include "cli/terminal_view.hpp"
 #include "frontend/diagnose.hpp"
 #include "frontend/session.hpp"
+#include "frontend/text.hpp"
 #include "platform/terminal_io.hpp"
 #include "platform/termination_signals.hpp"
 #include "wizard/wizard.hpp"
@@ -26,7 +27,9 @@ namespace {
 using namespace kavori;
 
 int UsageError(const std::string& reason) {
-  std::cerr << "kavori-flash: " << reason << " (see kavori-flash --help)\n";
+  // The reason may quote a file name or any other argument.
+  std::cerr << "kavori-flash: " << frontend::TerminalValue(reason)
+            << " (see kavori-flash --help)\n";
   return cli::kExitUsage;
 }
 
@@ -74,6 +77,7 @@ int Run(const cli::CliOptions& options, const std::string& directory,
                    : cli::MakeHumanReporter(std::cout, std::cerr, stdoutTerminal);
   cli::TerminalView view(*reporter);
   frontend::Session session(view, directory, options.simulate);
+  reporter->SetValueSource([&session] { return session.ShownValues(); });
   wizard::Wizard& wizard = session.Wizard();
   if (options.replyTimeoutMs) wizard.SetReplyTimeoutMs(*options.replyTimeoutMs);
 
@@ -120,7 +124,7 @@ int main(int argc, char** argv) {
       std::cout << cli::UsageText();
       return cli::kExitProgrammed;
     case cli::ParseOutcome::Kind::Version:
-      std::cout << wizard::kVersionText << '\n';
+      std::cout << "kavori-flash " << wizard::kVersionText << '\n';
       return cli::kExitProgrammed;
     case cli::ParseOutcome::Kind::Error:
       return UsageError(parsed.error);
@@ -136,7 +140,7 @@ int main(int argc, char** argv) {
     if (parsed.options.diagnose) return Diagnose(parsed.options, directory, argc, argv);
     return Run(parsed.options, directory, terminationSignals.get(), argc, argv);
   } catch (const std::exception& error) {
-    std::cerr << "kavori-flash: " << error.what() << '\n';
+    std::cerr << "kavori-flash: " << frontend::TerminalValue(error.what()) << '\n';
     return cli::kExitFailed;
   }
 }

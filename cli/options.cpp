@@ -122,10 +122,12 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments) {
     }
     if (auto error = Apply(name, value, outcome.options)) return Error(std::move(*error));
   }
-  const CliOptions& options = outcome.options;
-  if (options.diagnose && (options.yes || options.dryRun || options.replyTimeoutMs ||
-                           options.waitSeconds != kDefaultWaitSeconds)) {
-    return Error("--diagnose changes nothing and takes only --dir, --json and --simulate");
+  if (outcome.options.diagnose) {
+    // Given, not merely differing from its default: "--wait 120" is as out of place.
+    for (const std::string_view name : seen) {
+      if (name != "--diagnose" && name != "--dir" && name != "--json" && name != "--simulate")
+        return Error("--diagnose changes nothing and takes only --dir, --json and --simulate");
+    }
   }
   return outcome;
 }

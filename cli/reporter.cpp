@@ -17,12 +17,14 @@ class HumanReporter final : public Reporter {
   HumanReporter(std::ostream& out, std::ostream& err, bool terminal)
       : out_(out), err_(err), terminal_(terminal) {}
 
+  void SetValueSource(ValueSource source) override { values_ = std::move(source); }
+
   void StepEntered(unsigned) override {}
 
   void Status(const std::string& text, bool failed, std::optional<int> progressPercent) override {
     if (terminal_) {
       if (progressPercent) {
-        const std::string line = ProgressLine(*progressPercent, text);
+        const std::string line = ProgressLine(*progressPercent, Shown(text));
         // Pads over a longer earlier line.
         const std::size_t width = std::max(line.size(), progressWidth_);
         out_ << '\r' << line << std::string(width - line.size(), ' ') << std::flush;
@@ -30,11 +32,11 @@ class HumanReporter final : public Reporter {
         return;
       }
     }
-    Line(failed ? err_ : out_, "Status: " + frontend::TerminalText(text));
+    Line(failed ? err_ : out_, "Status: " + Shown(text));
   }
 
   void Message(const std::string& text, bool failed) override {
-    Line(failed ? err_ : out_, "\n" + frontend::TerminalText(text) + "\n");
+    Line(failed ? err_ : out_, "\n" + Shown(text) + "\n");
   }
 
   void ButtonChanged(Button, bool) override {}
@@ -45,15 +47,15 @@ class HumanReporter final : public Reporter {
 
   void Foreground() override {}
 
-  void StartupBox(const std::string& text) override { Line(err_, frontend::TerminalText(text)); }
+  void StartupBox(const std::string& text) override { Line(err_, Shown(text)); }
 
   void Question(const std::string& text, bool answer) override {
-    Line(out_, frontend::TerminalText(text) + (answer ? " Yes" : " No"));
+    Line(out_, Shown(text) + (answer ? " Yes" : " No"));
   }
 
   void Prompt(const std::string& text) override {
     EndOpenLine();
-    out_ << frontend::TerminalText(text) << " [y/N] " << std::flush;
+    out_ << Shown(text) << " [y/N] " << std::flush;
     promptOpen_ = true;
   }
 
@@ -71,14 +73,15 @@ class HumanReporter final : public Reporter {
     }
   }
 
-  void Notice(const std::string& text) override { Line(out_, text); }
+  void Notice(const std::string& text) override { Line(out_, Shown(text)); }
 
   void Warning(const std::string& text) override {
-    Line(err_, std::string(kToolName) + ": " + text);
+    Line(err_, std::string(kToolName) + ": " + frontend::TerminalValue(text));
   }
 
+  // One line each, naming paths and device strings: nothing in it may break the line.
   void Diagnostic(const std::string& text) override {
-    Line(err_, std::string(kToolName) + ": " + frontend::TerminalText(text));
+    Line(err_, std::string(kToolName) + ": " + frontend::TerminalValue(text));
   }
 
   // An open line under the status, redrawn in place until the next line is written.
@@ -118,6 +121,11 @@ class HumanReporter final : public Reporter {
     promptOpen_ = false;
   }
 
+  // A text of the wizard or the tool with the values it holds kept on their line.
+  std::string Shown(const std::string& text) const {
+    return frontend::TerminalText(text, values_ ? values_() : std::vector<std::string>());
+  }
+
   void Line(std::ostream& stream, const std::string& text) {
     EndOpenLine();
     stream << text << '\n' << std::flush;
@@ -126,6 +134,7 @@ class HumanReporter final : public Reporter {
   std::ostream& out_;
   std::ostream& err_;
   const bool terminal_;
+  ValueSource values_;
   std::size_t progressWidth_ = 0;  // 0 while no progress bar is open
   bool promptOpen_ = false;        // the cursor stands behind an unanswered question
 };
@@ -156,7 +165,7 @@ class JsonReporter final : public Reporter {
   void Pressed(Press button) override { Emit(PressEvent(button)); }
   void Notice(const std::string&) override {}
   void Warning(const std::string& text) override {
-    err_ << kToolName << ": " << frontend::TerminalText(text) << '\n' << std::flush;
+    err_ << kToolName << ": " << frontend::TerminalValue(text) << '\n' << std::flush;
   }
   void Diagnostic(const std::string& text) override { Emit(TextEvent("diagnostic", text)); }
   void Waited(const std::string&, unsigned) override {}

@@ -2,6 +2,7 @@
 
 #include <QJsonArray>
 #include <sstream>
+#include <system_error>
 
 #include "device/device_count.hpp"
 #include "device/results.hpp"
@@ -110,6 +111,7 @@ DiagnoseReport Diagnose(device::DeviceLink& link, const std::string& firmwareDir
   firmware::FolderReport folder = firmware::ReportFirmwareFolder(firmwareDirectory, target);
   report.files = std::move(folder.entries);
   report.chosen = folder.chosen;
+  report.listError = folder.listError;
 
   if (report.count != 1) {
     report.verdict = report.count == 0 ? "the wizard stops at start: no Kavori is connected"
@@ -135,18 +137,18 @@ std::string DiagnoseText(const DiagnoseReport& report) {
   out << "Devices of vendor 0x0BEF (HID nodes):\n";
   if (report.nodes.empty()) out << "  none\n";
   for (const device::NodeReport& node : report.nodes) {
-    out << "  " << TerminalText(node.path) << '\n';
+    out << "  " << TerminalValue(node.path) << '\n';
     if (node.opened) {
       out << "    " << Hex(node.vendorId) << ':' << Hex(node.productId) << ", " << node.mode
           << " mode, release " << Hex(node.release) << '\n';
-      Wrapped(out, "    product:", '"' + TerminalText(node.product) + '"', 6);
-      Wrapped(out, "    serial:", '"' + TerminalText(node.serial) + '"', 6);
+      Wrapped(out, "    product:", '"' + TerminalValue(node.product) + '"', 6);
+      Wrapped(out, "    serial:", '"' + TerminalValue(node.serial) + '"', 6);
       out << "    reports: input " << node.inputLength << ", output " << node.outputLength
           << " bytes\n";
     }
     // Why it could not be opened, or what could not be read of it.
     for (const platform::Diagnostic& cause : node.causes)
-      Wrapped(out, node.opened ? "    note:" : "    not opened:", TerminalText(cause.text), 6);
+      Wrapped(out, node.opened ? "    note:" : "    not opened:", TerminalValue(cause.text), 6);
   }
   out << "\nStart-up count: ";
   if (!report.listReadable) {
@@ -154,7 +156,7 @@ std::string DiagnoseText(const DiagnoseReport& report) {
   } else {
     out << report.count << '\n';
     for (const std::string& instance : report.instances)
-      Wrapped(out, "  ", TerminalText(instance), 4);
+      Wrapped(out, "  ", TerminalValue(instance), 4);
   }
   out << "\nIn-use lock: ";
   switch (report.lock) {
@@ -164,7 +166,7 @@ std::string DiagnoseText(const DiagnoseReport& report) {
     case DiagnoseReport::LockState::Held:
       if (report.holder)
         out << "held by process " << report.holder->pid << " ("
-            << TerminalText(report.holder->command) << ")\n";
+            << TerminalValue(report.holder->command) << ")\n";
       else
         out << "held by a process this user cannot see\n";
       break;
@@ -175,24 +177,33 @@ std::string DiagnoseText(const DiagnoseReport& report) {
   out << "\nDevice search: " << SearchText(report.searchResult) << '\n';
   if (report.searchResult == device::kOk) {
     Wrapped(out, "  ",
-            '"' + TerminalText(report.product) + "\" serial \"" + TerminalText(report.serial) +
+            '"' + TerminalValue(report.product) + "\" serial \"" + TerminalValue(report.serial) +
                 "\"" + (report.loaderMode ? ", loader mode" : ""),
             4);
   }
-  Wrapped(out, "\nFirmware files in", TerminalText(report.directory) + ":", 2);
-  if (report.files.empty()) out << "  none\n";
+  Wrapped(out, "\nFirmware files in", TerminalValue(report.directory) + ":", 2);
+  if (report.listError != 0)
+    Wrapped(out, "  none: the folder cannot be listed:",
+            std::generic_category().message(report.listError), 4);
+  else if (report.files.empty())
+    out << "  none\n";
   for (std::size_t k = 0; k < report.files.size(); ++k) {
     const firmware::EntryVerdict& file = report.files[k];
-    std::string head = (report.chosen == k ? "* " : "  ") + TerminalText(file.name);
+    std::string head = (report.chosen == k ? "* " : "  ") + TerminalValue(file.name);
     if (file.size) head += " (" + std::to_string(*file.size) + " bytes)";
     Wrapped(out, "", head, 4);
     if (IsValid(file))
       Wrapped(out, "    code",
-              file.productCode + ", version " + firmware::VersionText(file.fileVersionWord), 6);
+              TerminalValue(file.productCode) + ", version " +
+                  firmware::VersionText(file.fileVersionWord),
+              6);
     Wrapped(out, "    ", file.Text(), 6);
   }
-  for (const std::string& hint : report.hints) Wrapped(out, "\nNote:", TerminalText(hint), 2);
-  Wrapped(out, "\nVerdict:", report.verdict, 2);
+  for (const std::string& hint : report.hints) Wrapped(out, "\nNote:", TerminalValue(hint), 2);
+  // The verdict may name the chosen file: decoded as the file list above decodes it.
+  std::vector<std::string> names;
+  if (report.chosen) names.push_back(report.files[*report.chosen].name);
+  Wrapped(out, "\nVerdict:", TerminalText(report.verdict, names), 2);
   return out.str();
 }
 
@@ -252,14 +263,18 @@ QJsonObject DiagnoseJson(const DiagnoseReport& report) {
   QJsonObject count{{"readable", report.listReadable},
                     {"count", static_cast<qint64>(report.count)},
                     {"instances", instances}};
-  return QJsonObject{{"nodes", nodes},
-                     {"count", count},
-                     {"lock", lock},
-                     {"device_search", search},
-                     {"directory", DecodeText(report.directory)},
-                     {"files", files},
-                     {"hints", hints},
-                     {"verdict", QString::fromStdString(report.verdict)}};
+  QJsonObject document{{"nodes", nodes},
+                       {"count", count},
+                       {"lock", lock},
+                       {"device_search", search},
+                       {"directory", DecodeText(report.directory)},
+                       {"files", files},
+                       {"hints", hints},
+                       {"verdict", DecodeText(report.verdict)}};
+  if (report.listError != 0)
+    document.insert("list_error",
+                    QString::fromStdString(std::generic_category().message(report.listError)));
+  return document;
 }
 
 }  // namespace kavori::frontend

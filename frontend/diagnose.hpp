@@ -39,6 +39,7 @@ struct DiagnoseReport {
   bool loaderMode = false;
   // The firmware folder, and the search's outcome on it.
   std::string directory;
+  int listError = 0;  // errno when the folder cannot be listed
   // Every "*.hex" entry as the search judges it, and the one it would load.
   std::vector<firmware::EntryVerdict> files;
   std::optional<std::size_t> chosen;

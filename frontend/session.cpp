@@ -58,6 +58,18 @@ void Session::End() {
   if (poster_) poster_->Stop();
 }
 
+std::vector<std::string> Session::ShownValues() const {
+  const device::DeviceInfoRecord device = link_->DeviceInfo();
+  const firmware::FirmwareInfo& file = wizard_->Information();
+  return {device.ProductString.data(),
+          device.SerialString.data(),
+          file.fileName,
+          file.fileVersion,
+          file.deviceVersion,
+          file.partNumber,
+          file.serialNumber};
+}
+
 std::optional<SimulatedDevice> Session::DescribeSimulatedDevice() const {
   if (!world_) return std::nullopt;
   const std::optional<sim::DeviceSnapshot> snapshot = world_->Snapshot(0);

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "device/device_link.hpp"
 #include "frontend/ui_poster.hpp"
@@ -63,6 +64,9 @@ class Session {
   // Tears the wizard down and stops the poster: nothing a worker posted runs after it. The
   // services stay until destruction. Idempotent. UI thread.
   void End();
+  // The values from the device and the chosen file that the wizard's texts may hold now: a front
+  // end shows them defused (frontend::TerminalText). UI thread.
+  std::vector<std::string> ShownValues() const;
 
   bool Simulated() const { return world_ != nullptr; }
   // The first simulated device as it stands now; nullopt without simulation or without devices.

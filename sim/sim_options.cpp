@@ -4,6 +4,7 @@
 #include <set>
 #include <utility>
 
+#include "device/protocol.hpp"
 #include "sim/utf16.hpp"
 
 namespace kavori::sim {
@@ -171,6 +172,12 @@ class Parser {
       const std::string_view offset = value.substr(at + 1);
       const auto number = ParseNumber(offset, 0xFFFFFFFF);
       if (!number) return Bad(key, value, "data@OFFSET with OFFSET a number from 0 to 0xFFFFFFFF");
+      // The device is sent blocks at multiples of the block size only: a fault elsewhere would
+      // never fire, and the run it was meant to break would pass.
+      if (*number % device::kBlockSize != 0)
+        return Fail("simulation option " + Quoted(key) + ": " + Quoted(value) +
+                    " is no block start (data blocks start at multiples of " +
+                    std::to_string(device::kBlockSize) + ")");
       fault.offset = static_cast<std::uint32_t>(*number);
     }
     options_.faults.push_back(fault);

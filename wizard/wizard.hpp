@@ -83,6 +83,9 @@ class Wizard : private device::RunObserver, private device::WatcherObserver {
   bool EntryInProgress() const { return entryInProgress_; }
   // Step 3 waits for the device to come back in its loader; cleared only by Finish.
   bool WaitingForDevice() const { return WatchingReconnect.load(); }
+  // What the information page shows of the chosen file and the device; empty before a file
+  // suits. UI thread.
+  const firmware::FirmwareInfo& Information() const { return info_; }
   // The time-out of every wait for a device reply, 1..32766 ms (30000 at start); a new value
   // applies from the next wait on, also during a run. Any thread.
   std::uint16_t ReplyTimeoutMs() const { return link_.ReplyTimeoutMs(); }

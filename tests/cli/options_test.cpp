@@ -118,7 +118,9 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"SimulateSeparateValue", {"--simulate", "pid=5"}, "pid=5"},
         BadCase{"SimulateBadKey", {"--simulate=colour=red"}, "colour"},
         BadCase{"SimulateBadValue", {"--simulate=pid=0x10000"}, "pid"},
-        BadCase{"SimulateBadFault", {"--simulate=nak=dance"}, "nak"}),
+        BadCase{"SimulateBadFault", {"--simulate=nak=dance"}, "nak"},
+        BadCase{"DiagnoseWithDefaultWait", {"--diagnose", "--wait", "120"}, "--diagnose"},
+        BadCase{"DiagnoseWithYes", {"--yes", "--diagnose"}, "--diagnose"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(CommandLine, SimulateOptionsReachTheSimulator) {

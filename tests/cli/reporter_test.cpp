@@ -122,7 +122,12 @@ TEST(HumanReporter, DefusesEscapeSequencesFromTheDevice) {
   Streams s;
   const auto reporter = MakeHumanReporter(s.out, s.err, false);
   reporter->Status("\x1B[2JKavori Device was found.", false, std::nullopt);
-  EXPECT_EQ(s.out.str(), "Status: ?[2JKavori Device was found.\n");
+  // A line break inside a device string forges no line of its own; the message's own stay.
+  reporter->SetValueSource([] { return std::vector<std::string>{"K\nStatus: forged"}; });
+  reporter->Message("K\nStatus: forged Device was found.\n\nTo continue", false);
+  EXPECT_EQ(s.out.str(),
+            "Status: ?[2JKavori Device was found.\n\nK?Status: forged Device was found.\n\nTo "
+            "continue\n\n");
 }
 
 }  // namespace

@@ -147,6 +147,7 @@ TEST(SimOptionsTest, BadInputIsRefusedWithAnErrorNamingTheKey) {
       {"unplug=data@", "\"unplug\""},
       {"unplug=data@0x1G", "\"unplug\""},
       {"nak=data@0x100000000", "\"nak\""},
+      {"nak=data@29961", "no block start"},
       {"pid=5,pid=6", "\"pid\""},
       {"pid=5,,release=1", "empty item"},
       {",", "empty item"},
