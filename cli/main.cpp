@@ -67,7 +67,7 @@ int Diagnose(const cli::CliOptions& options, const std::string& directory, int& 
 }
 
 // Runs the wizard to its end and returns the exit code.
-int Run(const cli::CliOptions& options, const std::string& directory,
+int Run(const cli::CliOptions& options, const std::string& directory, const std::string& fileName,
         platform::host::TerminationSignals* terminationSignals, int& argc, char** argv) {
   QCoreApplication app(argc, argv);
 
@@ -79,6 +79,7 @@ int Run(const cli::CliOptions& options, const std::string& directory,
   frontend::Session session(view, directory, options.simulate);
   reporter->SetValueSource([&session] { return session.ShownValues(); });
   wizard::Wizard& wizard = session.Wizard();
+  if (!fileName.empty()) wizard.NameFirmwareFile(fileName);
   if (options.replyTimeoutMs) wizard.SetReplyTimeoutMs(*options.replyTimeoutMs);
 
   cli::DriverSettings settings;
@@ -131,14 +132,21 @@ int main(int argc, char** argv) {
     case cli::ParseOutcome::Kind::Run:
       break;
   }
+  // A named FILE is the one entry of its directory that step 2 judges; its bytes are split, not
+  // decoded, so that any name the file system holds reaches the file.
+  const std::string& file = parsed.options.file;
+  const std::size_t slash = file.rfind('/');
+  const std::string fileName = slash == std::string::npos ? file : file.substr(slash + 1);
+  std::string directory = parsed.options.directory;
+  if (!file.empty() && slash != std::string::npos)
+    directory = slash == 0 ? "/" : file.substr(0, slash);
   // The search reads the current directory by its full path, like any other directory.
-  const std::string directory =
-      parsed.options.directory.empty() ? frontend::CurrentDirectory() : parsed.options.directory;
-  if (!QFileInfo(QString::fromStdString(directory)).isDir())
+  if (directory.empty()) directory = frontend::CurrentDirectory();
+  if (file.empty() && !QFileInfo(QString::fromStdString(directory)).isDir())
     return UsageError("--dir: \"" + directory + "\" is not a directory");
   try {
     if (parsed.options.diagnose) return Diagnose(parsed.options, directory, argc, argv);
-    return Run(parsed.options, directory, terminationSignals.get(), argc, argv);
+    return Run(parsed.options, directory, fileName, terminationSignals.get(), argc, argv);
   } catch (const std::exception& error) {
     std::cerr << "kavori-flash: " << frontend::TerminalValue(error.what()) << '\n';
     return cli::kExitFailed;

@@ -86,8 +86,23 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments) {
       outcome.kind = ParseOutcome::Kind::Version;
       return outcome;
     }
+    if (!argument.starts_with("-")) {
+      // "--simulate pid=5" meant the options, not a FILE named "pid=5" (that one is ./pid=5).
+      if (i > 0 && arguments[i - 1] == "--simulate" &&
+          argument.find('=') != std::string_view::npos &&
+          argument.find('/') == std::string_view::npos)
+        return Error("--simulate takes its options after \"=\": --simulate=" +
+                     std::string(argument));
+      if (!outcome.options.file.empty())
+        return Error("unexpected argument \"" + std::string(argument) + "\": one FILE only");
+      if (argument.empty()) return Error("FILE is empty");
+      if (argument.ends_with('/')) return Error("\"" + std::string(argument) + "\" is no file");
+      outcome.options.file = std::string(argument);
+      continue;
+    }
     if (!argument.starts_with("--"))
-      return Error("unexpected argument \"" + std::string(argument) + "\"");
+      return Error("unknown option " + std::string(argument) + " (a FILE named so: ./" +
+                   std::string(argument) + ")");
 
     const std::size_t equals = argument.find('=');
     const std::string_view name = argument.substr(0, equals);
@@ -122,6 +137,10 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments) {
     }
     if (auto error = Apply(name, value, outcome.options)) return Error(std::move(*error));
   }
+  if (!outcome.options.file.empty() && !outcome.options.directory.empty())
+    return Error("--dir searches a folder, FILE names the image: give one of them");
+  if (outcome.options.diagnose && !outcome.options.file.empty())
+    return Error("--diagnose reports on the folder (--dir) and takes no FILE");
   if (outcome.options.diagnose) {
     // Given, not merely differing from its default: "--wait 120" is as out of place.
     for (const std::string_view name : seen) {
@@ -133,10 +152,11 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments) {
 }
 
 std::string UsageText() {
-  return R"(Usage: kavori-flash [OPTIONS]
+  return R"(Usage: kavori-flash [OPTIONS] [FILE]
 
-Programs a connected Kavori with the suitable firmware file (*.hex) of a directory, the same
-steps as the wizard dialog, pressing Next for you.
+Programs a connected Kavori with FILE, or without FILE with the suitable firmware file (*.hex)
+of a directory, the same steps as the wizard dialog, pressing Next for you. FILE gets every
+check a found file gets; one that does not suit ends like no suitable file (exit code 4).
 
 Options:
   --dir DIR               search firmware files in DIR (default: the current directory)

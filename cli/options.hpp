@@ -17,6 +17,8 @@ inline constexpr unsigned kMaxReplyTimeoutMs = 32766;
 struct CliOptions {
   // Where the firmware files are searched; the current directory when empty.
   std::string directory;
+  // The image to program, as named on the command line; the folder is searched when empty.
+  std::string file;
   // Replaces the 30000 ms default of device::ReplyTimeoutMs when set (1..32766).
   std::optional<std::uint16_t> replyTimeoutMs;
   bool json = false;
@@ -37,10 +39,10 @@ struct ParseOutcome {
 };
 
 // `arguments` excludes the program name. Options take their value as "--opt=VALUE" or as the
-// next argument, except --simulate, whose options only follow "=". Unknown options, positional
-// arguments, repeated options, missing values and numbers out of range or with trailing
-// characters are errors. Arguments are read in order: the first error, --help or --version
-// decides. Any thread.
+// next argument, except --simulate, whose options only follow "=". One argument that is no option
+// names the image (FILE). Unknown options, a second FILE, repeated options, missing values and
+// numbers out of range or with trailing characters are errors. Arguments are read in order: the
+// first error, --help or --version decides. Any thread.
 ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments);
 
 // The text that --help prints.

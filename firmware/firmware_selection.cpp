@@ -185,16 +185,17 @@ FirmwareSearchResult SearchResultOf(const std::vector<EntryVerdict>& tried) {
   return FirmwareSearchResult::TargetError;
 }
 
-FirmwareSelection SelectFirmware(const std::string& directory, const TargetDevice& device,
-                                 const platform::Pauses& pauses, std::stop_token stop,
-                                 const std::function<void(const EntryVerdict&)>& visit) {
-  FirmwareSelection selection;
-  const auto entries = ImageEntries(directory);
-  if (!entries) return selection;
+namespace {
 
+// Tries `names` in order; the first suitable one stays loaded.
+FirmwareSelection SelectAmong(const std::string& directory, const std::vector<std::string>& names,
+                              const TargetDevice& device, const platform::Pauses& pauses,
+                              std::stop_token stop,
+                              const std::function<void(const EntryVerdict&)>& visit) {
+  FirmwareSelection selection;
   const char* serial = device.serialString.data();
   std::vector<EntryVerdict> tried;
-  for (const std::string& name : entries.value()) {
+  for (const std::string& name : names) {
     if (!tried.empty()) pauses.Pause(1);
     if (stop.stop_requested()) {
       selection.stopped = true;
@@ -218,6 +219,22 @@ FirmwareSelection SelectFirmware(const std::string& directory, const TargetDevic
   }
   selection.result = SearchResultOf(tried);
   return selection;
+}
+
+}  // namespace
+
+FirmwareSelection SelectFirmware(const std::string& directory, const TargetDevice& device,
+                                 const platform::Pauses& pauses, std::stop_token stop,
+                                 const std::function<void(const EntryVerdict&)>& visit) {
+  const auto entries = ImageEntries(directory);
+  if (!entries) return {};
+  return SelectAmong(directory, entries.value(), device, pauses, stop, visit);
+}
+
+FirmwareSelection SelectNamedFirmware(const std::string& directory, const std::string& name,
+                                      const TargetDevice& device, std::stop_token stop) {
+  // One entry: the pause between two entries never comes.
+  return SelectAmong(directory, {name}, device, platform::Pauses{}, stop, {});
 }
 
 }  // namespace kavori::firmware

@@ -121,4 +121,9 @@ FirmwareSelection SelectFirmware(const std::string& directory, const TargetDevic
                                  const platform::Pauses& pauses, std::stop_token stop = {},
                                  const std::function<void(const EntryVerdict&)>& visit = {});
 
+// SelectFirmware with the one entry `name` of `directory` as the only candidate: a file the user
+// named, judged exactly as the search judges each entry, whatever its name ends in.
+FirmwareSelection SelectNamedFirmware(const std::string& directory, const std::string& name,
+                                      const TargetDevice& device, std::stop_token stop = {});
+
 }  // namespace kavori::firmware

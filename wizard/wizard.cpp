@@ -244,7 +244,9 @@ void Wizard::EnterFirmwareSearch() {
   // not wait behind it. The buttons stay disabled until its result is shown.
   auto search = [this, target, pass, pauses = link_.Services().pauses](std::stop_token stop) {
     auto selection = std::make_shared<firmware::FirmwareSelection>(
-        firmware::SelectFirmware(firmwareDirectory_, target, pauses, stop));
+        firmwareFile_
+            ? firmware::SelectNamedFirmware(firmwareDirectory_, *firmwareFile_, target, stop)
+            : firmware::SelectFirmware(firmwareDirectory_, target, pauses, stop));
     if (selection->stopped) return;
     PostToUi([this, selection, pass] {
       if (pass == entryPass_) FirmwareSearchDone(std::move(*selection));

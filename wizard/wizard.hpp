@@ -55,6 +55,9 @@ class Wizard : private device::RunObserver, private device::WatcherObserver {
   Wizard(const Wizard&) = delete;
   Wizard& operator=(const Wizard&) = delete;
 
+  // Makes step 2 judge only the entry `name` of the firmware directory, a file the user named,
+  // instead of searching the directory's "*.hex" entries. Before Start.
+  void NameFirmwareFile(std::string name) { firmwareFile_ = std::move(name); }
   // The dialog's start: counts the connected devices and either shows its refusal and returns
   // false (the wizard must end), or enters step 0 and returns true.
   bool Start();
@@ -119,6 +122,7 @@ class Wizard : private device::RunObserver, private device::WatcherObserver {
   UiPoster& poster_;
   device::DeviceLink& link_;
   std::string firmwareDirectory_;
+  std::optional<std::string> firmwareFile_;  // the one entry step 2 judges, when named
   std::uint8_t step_ = 0;
   // Set by step 3, cleared only by Finish: the watcher polls while it is set, and the device
   // search refuses a device in normal mode meanwhile. Read by the watcher's thread.

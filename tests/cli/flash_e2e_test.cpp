@@ -105,6 +105,42 @@ TEST_F(FlashE2e, NoFirmwareFileEndsOnTheFirmwarePage) {
   EXPECT_EQ(run.Texts("status").back(), "Firmware file not found !");
 }
 
+// A named image gets every check a found one gets, and the folder it lies in is not searched:
+// the suitable kavori-demo.hex beside an unsuitable named file is not taken.
+TEST_F(FlashE2e, ANamedImageIsJudgedLikeAFoundOne) {
+  QTemporaryDir elsewhere;
+  ASSERT_TRUE(kavori::firmware::DemoImage().WriteTo(elsewhere.filePath("image.bin").toStdString()));
+  ASSERT_TRUE(kavori::firmware::ImageBuilder()
+                  .BytesAt(0, {0x07, 0xAA})
+                  .Size(64)
+                  .WriteTo(firmwareDir.filePath("broken.hex").toStdString()));
+  ASSERT_TRUE(kavori::firmware::ImageBuilder()
+                  .Magic()
+                  .DeviceDescriptorAt(16, 0x0005, 0x0110)
+                  .StringDescriptorAt(96, "KAVSBX0000009900990000")
+                  .Size(400)
+                  .WriteTo(firmwareDir.filePath("other.hex").toStdString()));
+  const struct {
+    QString file;
+    int exitCode;
+    QString status;
+  } cases[] = {
+      {elsewhere.filePath("image.bin"), 0, "Firmware file version and device version check"},
+      {firmwareDir.filePath("broken.hex"), 4, "Invalid firmware hex file !"},
+      {firmwareDir.filePath("other.hex"), 4, "Firmware file target error !"},
+      {firmwareDir.filePath("missing.hex"), 4, "Invalid firmware hex file !"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file.toStdString());
+    StartBare({"--simulate", "--dry-run", "--yes", c.file});
+    const FlashRun run = Finish();
+    EXPECT_EQ(run.exitCode, c.exitCode) << run.stdErr.toStdString();
+    EXPECT_EQ(run.EnteredSteps(), (std::vector<int>{0, 1, 2}));
+    EXPECT_TRUE(run.HasStatus(c.status));
+    EXPECT_EQ(run.Device()["release"].toInt(), 0x0103);
+  }
+}
+
 TEST_F(FlashE2e, WithoutTerminalOrYesNothingIsChanged) {
   const FlashRun run = Run({"--simulate"});
   EXPECT_EQ(run.exitCode, 6);

@@ -75,7 +75,12 @@ class FlashHarness : public ::testing::Test {
 
   // Starts kavori-flash --json --dir <firmware dir> with `arguments`; stdin is an empty pipe.
   void Start(const QStringList& arguments, const QString& dir = {}) {
-    QStringList all{"--json", "--dir", dir.isEmpty() ? firmwareDir.path() : dir};
+    StartBare(QStringList{"--dir", dir.isEmpty() ? firmwareDir.path() : dir} + arguments);
+  }
+
+  // Starts kavori-flash --json with `arguments` alone.
+  void StartBare(const QStringList& arguments) {
+    QStringList all{"--json"};
     all << arguments;
     seen.clear();
     process.start(QStringLiteral(KAVORI_FLASH_PATH), all);

@@ -99,7 +99,10 @@ INSTANTIATE_TEST_SUITE_P(
     Options, BadCommandLine,
     ::testing::Values(
         BadCase{"Unknown", {"--force"}, "--force"}, BadCase{"UnknownShort", {"-y"}, "-y"},
-        BadCase{"Positional", {"firmware.hex"}, "firmware.hex"},
+        BadCase{"SecondFile", {"a.hex", "firmware.hex"}, "firmware.hex"},
+        BadCase{"FileAndDir", {"--dir=x", "a.hex"}, "--dir"},
+        BadCase{"FileIsAFolder", {"images/"}, "images/"},
+        BadCase{"DiagnoseWithFile", {"--diagnose", "a.hex"}, "FILE"},
         BadCase{"MissingDir", {"--dir"}, "--dir"}, BadCase{"EmptyDir", {"--dir="}, "--dir"},
         BadCase{"MissingTimeout", {"--json", "--reply-timeout-ms"}, "--reply-timeout-ms"},
         BadCase{"TimeoutZero", {"--reply-timeout-ms", "0"}, "\"0\""},
