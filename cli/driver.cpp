@@ -60,16 +60,40 @@ Situation Driver::CurrentSituation() const {
   situation.entryInProgress = wizard_.EntryInProgress();
   situation.watchingReconnect = wizard_.WaitingForDevice();
   situation.programmingFailed = wizard_.ProgrammingFailed();
+  const firmware::FirmwareInfo& info = wizard_.Information();
+  if (situation.page.enteredStep == static_cast<int>(wizard::Step::FirmwareSearch) &&
+      situation.page.next)
+    situation.imageVersion =
+        CompareImageVersion(wizard_.DeviceInLoader(), info.fileVersionWord, info.deviceVersionWord);
   return situation;
 }
 
-void Driver::DecideNow() {
-  if (ended_ || asking_) return;
+Policy Driver::CurrentPolicy() const {
   Policy policy;
   policy.dryRun = settings_.dryRun;
   policy.confirmed = confirmed_;
   policy.interactive = settings_.interactive;
-  const Decision decision = Decide(CurrentSituation(), policy);
+  policy.unattended = settings_.yes;
+  policy.allowReinstall = settings_.allowReinstall;
+  policy.allowOlder = settings_.allowOlder;
+  return policy;
+}
+
+void Driver::SayVersions(ImageVersion version, bool refused) {
+  const firmware::FirmwareInfo& info = wizard_.Information();
+  const bool same = version == ImageVersion::Same;
+  std::string line = "the image has firmware version " + info.fileVersion + ", the device " +
+                     info.deviceVersion + (same ? ": the same version" : ": an older version");
+  if (refused)
+    line += same ? "; not programmed again without --allow-reinstall"
+                 : "; not programmed without --allow-older";
+  reporter_.Warning(line);
+}
+
+void Driver::DecideNow() {
+  if (ended_ || asking_) return;
+  const Situation situation = CurrentSituation();
+  const Decision decision = Decide(situation, CurrentPolicy());
   if (decision.move != Move::AwaitReconnect) reconnectTimer_.stop();
   switch (decision.move) {
     case Move::Wait:
@@ -79,6 +103,9 @@ void Driver::DecideNow() {
       wizard_.OnNext();
       return;
     case Move::AskConfirmation:
+      if (situation.imageVersion == ImageVersion::Same ||
+          situation.imageVersion == ImageVersion::Older)
+        SayVersions(situation.imageVersion, false);
       AskConfirmation();
       return;
     case Move::AwaitReconnect:
@@ -90,6 +117,7 @@ void Driver::DecideNow() {
       return;
     case Move::PressFinish:
     case Move::Cancel:
+      if (decision.exitCode == kExitVersionRefused) SayVersions(situation.imageVersion, true);
       End(decision.move, decision.exitCode);
       return;
   }

@@ -24,6 +24,8 @@ struct DriverSettings {
   bool yes = false;
   bool interactive = false;  // stdin and stdout are terminals
   unsigned waitSeconds = 120;
+  bool allowReinstall = false;
+  bool allowOlder = false;
 };
 
 class Driver final : public QObject {
@@ -46,6 +48,9 @@ class Driver final : public QObject {
   void End(Move how, int code);
   void Quit(int code);
   Situation CurrentSituation() const;
+  Policy CurrentPolicy() const;
+  // The line that names the two versions when the image is not newer than the device's.
+  void SayVersions(ImageVersion version, bool refused);
 
   wizard::Wizard& wizard_;
   TerminalView& view_;

@@ -89,6 +89,8 @@ int Run(const cli::CliOptions& options, const std::string& directory, const std:
   settings.interactive = platform::host::IsTerminal(0) &&
                          (options.json ? platform::host::IsTerminal(2) : stdoutTerminal);
   settings.waitSeconds = options.waitSeconds;
+  settings.allowReinstall = options.allowReinstall;
+  settings.allowOlder = options.allowOlder;
   cli::Driver driver(wizard, view, *reporter, settings);
 
   std::unique_ptr<QSocketNotifier> signalNotifier;

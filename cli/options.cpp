@@ -12,8 +12,11 @@ struct OptionSpec {
 };
 
 constexpr OptionSpec kOptions[] = {
-    {"--dir", true},  {"--reply-timeout-ms", true}, {"--wait", true},      {"--json", false},
-    {"--yes", false}, {"--dry-run", false},         {"--diagnose", false},
+    {"--dir", true},          {"--reply-timeout-ms", true},
+    {"--wait", true},         {"--json", false},
+    {"--yes", false},         {"--dry-run", false},
+    {"--diagnose", false},    {"--allow-reinstall", false},
+    {"--allow-older", false},
 };
 
 // Decimal digits only, from `minimum` to `maximum`.
@@ -65,6 +68,10 @@ std::optional<std::string> Apply(std::string_view name, std::string_view value,
     options.yes = true;
   } else if (name == "--dry-run") {
     options.dryRun = true;
+  } else if (name == "--allow-reinstall") {
+    options.allowReinstall = true;
+  } else if (name == "--allow-older") {
+    options.allowOlder = true;
   } else if (name == "--diagnose") {
     options.diagnose = true;
   }
@@ -163,6 +170,9 @@ Options:
   --reply-timeout-ms N    wait at most N ms (1 to 32766) for each device reply (default 30000)
   --yes                   program without asking "Program the device now?"
   --dry-run               stop at the firmware information page; program nothing
+  --allow-reinstall       with --yes, program an image of the device's own version
+  --allow-older           with --yes, program an image older than the device's firmware
+                          (without them --yes ends with exit code 7, sending nothing)
   --wait SECONDS          wait at most this long (1 to 86400, default 120) for the device to
                           come back after it was told to prepare for programming
   --json                  one JSON object per line on stdout instead of text
@@ -180,7 +190,8 @@ Exit codes:
   0 programmed (or --dry-run)      1 programming failed or could not start
   2 not exactly one device         3 device search failed
   4 firmware search failed         5 the device did not come back within --wait
-  6 not confirmed                  64 bad command line       130 interrupted
+  6 not confirmed                  7 image not newer (--yes, see --allow-reinstall)
+  64 bad command line              130 interrupted
 )";
 }
 

@@ -24,6 +24,9 @@ struct CliOptions {
   bool json = false;
   bool yes = false;
   bool dryRun = false;
+  // With --yes: program an image of the device's own version, or an older one.
+  bool allowReinstall = false;
+  bool allowOlder = false;
   // Report what the wizard would see and decide, changing nothing.
   bool diagnose = false;
   unsigned waitSeconds = kDefaultWaitSeconds;

@@ -210,6 +210,8 @@ FirmwareSelection SelectAmong(const std::string& directory, const std::vector<st
     info.fileName = name;
     info.fileVersion = VersionText(selection.image->FileVersionWord());
     info.deviceVersion = VersionText(device.versionWord);
+    info.fileVersionWord = selection.image->FileVersionWord();
+    info.deviceVersionWord = device.versionWord;
     info.partNumber = TextUpToNul(serial, 10);
     const char serialNumber[14] = {serial[10], serial[11], serial[12], serial[13], '-',
                                    serial[14], serial[15], '-',        serial[16], serial[17],

@@ -26,6 +26,9 @@ struct FirmwareInfo {
   std::string deviceVersion;  // the same of the device's VersionWord
   std::string partNumber;     // serial characters 0..9
   std::string serialNumber;   // XXXX-XX-XXXXXX from serial characters 10..21
+  // The words the two versions are the texts of, for a front end that compares them.
+  std::uint32_t fileVersionWord = 0;
+  std::uint32_t deviceVersionWord = 0;
 };
 
 // What the selection knows of the connected device.

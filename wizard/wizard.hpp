@@ -89,6 +89,8 @@ class Wizard : private device::RunObserver, private device::WatcherObserver {
   // What the information page shows of the chosen file and the device; empty before a file
   // suits. UI thread.
   const firmware::FirmwareInfo& Information() const { return info_; }
+  // The accepted device is in its loader (it reports no firmware version then). Any thread.
+  bool DeviceInLoader() const { return link_.LoaderMode(); }
   // The time-out of every wait for a device reply, 1..32766 ms (30000 at start); a new value
   // applies from the next wait on, also during a run. Any thread.
   std::uint16_t ReplyTimeoutMs() const { return link_.ReplyTimeoutMs(); }

@@ -141,6 +141,20 @@ TEST_F(FlashE2e, ANamedImageIsJudgedLikeAFoundOne) {
   }
 }
 
+// --yes programs no image that is not newer than the device's firmware: nothing is sent.
+TEST_F(FlashE2e, YesRefusesTheSameOrAnOlderImage) {
+  for (const char* release : {"0x0110", "0x0200"}) {
+    SCOPED_TRACE(release);
+    const FlashRun run = Run({QStringLiteral("--simulate=release=%1").arg(release), "--yes"});
+    EXPECT_EQ(run.exitCode, 7);
+    EXPECT_EQ(run.EnteredSteps(), (std::vector<int>{0, 1, 2}));
+    EXPECT_TRUE(run.stdErr.contains("the image has firmware version 5.01.16, the device"))
+        << run.stdErr.toStdString();
+    EXPECT_EQ(run.Device()["release"].toInt(), QString(release).toInt(nullptr, 16));
+    EXPECT_NE(run.Device()["flash_sha256"].toString(), DemoSha256());
+  }
+}
+
 TEST_F(FlashE2e, WithoutTerminalOrYesNothingIsChanged) {
   const FlashRun run = Run({"--simulate"});
   EXPECT_EQ(run.exitCode, 6);
