@@ -1,6 +1,8 @@
 #include "cli/driver.hpp"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
+#include <span>
 
 #include "cli/exit_codes.hpp"
 #include "cli/text.hpp"
@@ -28,7 +30,47 @@ Driver::Driver(wizard::Wizard& wizard, TerminalView& view, Reporter& reporter,
 
 void Driver::Begin() {
   if (ended_) return;  // a signal that was pending at start has ended the tool already
-  if (!wizard_.Start()) Quit(kExitDeviceCount);
+  clock_.start();
+  if (!wizard_.Start()) {
+    Quit(kExitDeviceCount);
+    return;
+  }
+  started_ = true;
+}
+
+void Driver::ReportFacts(const Situation& situation) {
+  if (!situation.page.next) return;
+  if (situation.page.enteredStep == static_cast<int>(wizard::Step::DeviceSearch) &&
+      !targetReported_) {
+    targetReported_ = true;
+    const device::DeviceInfoRecord device = wizard_.DeviceIdentity();
+    TargetReport target;
+    target.productId = device.ProductId;
+    target.loaderMode = wizard_.DeviceInLoader();
+    target.release = static_cast<std::uint16_t>(device.VersionWord & 0xFFFF);
+    target.version = firmware::VersionText(device.VersionWord);
+    target.serial = device.SerialString.data();
+    target.partNumber = target.serial.substr(0, 10);
+    reporter_.Target(target);
+  }
+  const firmware::FirmwareImage* image = wizard_.ChosenImage();
+  if (situation.page.enteredStep == static_cast<int>(wizard::Step::FirmwareSearch) && image &&
+      !imageReported_) {
+    imageReported_ = true;
+    const firmware::FirmwareInfo& info = wizard_.Information();
+    const std::span<const std::uint8_t> bytes = image->Bytes();
+    ImageReport report;
+    report.path = settings_.firmwareDirectory + "/" + info.fileName;
+    report.size = image->Size();
+    report.sha256 =
+        QCryptographicHash::hash(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())),
+                                 QCryptographicHash::Sha256)
+            .toHex()
+            .toStdString();
+    report.productCode = image->ProductCode();
+    report.version = info.fileVersion;
+    reporter_.Image(report);
+  }
 }
 
 void Driver::Interrupt() {
@@ -93,6 +135,7 @@ void Driver::SayVersions(ImageVersion version, bool refused) {
 void Driver::DecideNow() {
   if (ended_ || asking_) return;
   const Situation situation = CurrentSituation();
+  ReportFacts(situation);
   const Decision decision = Decide(situation, CurrentPolicy());
   if (decision.move != Move::AwaitReconnect) reconnectTimer_.stop();
   switch (decision.move) {
@@ -172,6 +215,7 @@ void Driver::ReconnectTimedOut() {
 }
 
 void Driver::End(Move how, int code) {
+  if (endStatus_.empty()) endStatus_ = view_.LastStatus();
   if (asking_) {
     asking_ = false;
     stdinNotifier_->setEnabled(false);
@@ -189,6 +233,19 @@ void Driver::End(Move how, int code) {
 
 void Driver::Quit(int code) {
   ended_ = true;
+  if (started_) {
+    ResultReport result;
+    result.serial = wizard_.DeviceIdentity().SerialString.data();
+    result.outcome = code == kExitProgrammed       ? Outcome::Ok
+                     : code == kExitVersionRefused ? Outcome::Refused
+                                                   : Outcome::Failed;
+    result.exitCode = code;
+    if (code != kExitProgrammed)
+      result.failedStep = static_cast<unsigned>(view_.CurrentPage().enteredStep);
+    result.status = endStatus_.empty() ? view_.LastStatus() : endStatus_;
+    result.seconds = static_cast<double>(clock_.nsecsElapsed()) / 1e9;
+    reporter_.Result(result);
+  }
   reconnectTimer_.stop();
   wizard_.Teardown();
   QCoreApplication::exit(code);

@@ -4,6 +4,7 @@
 // cancel path. Ends the event loop with the exit code after Wizard::Teardown. UI thread only.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -26,6 +27,7 @@ struct DriverSettings {
   unsigned waitSeconds = 120;
   bool allowReinstall = false;
   bool allowOlder = false;
+  std::string firmwareDirectory;  // where the chosen image lies, for its path
 };
 
 class Driver final : public QObject {
@@ -49,6 +51,8 @@ class Driver final : public QObject {
   void Quit(int code);
   Situation CurrentSituation() const;
   Policy CurrentPolicy() const;
+  // Reports the accepted device and the chosen image once each, when their pages show them.
+  void ReportFacts(const Situation& situation);
   // The line that names the two versions when the image is not newer than the device's.
   void SayVersions(ImageVersion version, bool refused);
 
@@ -60,6 +64,11 @@ class Driver final : public QObject {
   bool decisionPending_ = false;
   bool asking_ = false;
   bool ended_ = false;
+  bool started_ = false;  // the wizard is past its start-up count
+  bool targetReported_ = false;
+  bool imageReported_ = false;
+  QElapsedTimer clock_;    // since the device's run began
+  std::string endStatus_;  // the status line when the tool chose to end, before Finish's own
   std::string answer_;
   QTimer reconnectTimer_;
   std::unique_ptr<QSocketNotifier> stdinNotifier_;

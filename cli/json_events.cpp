@@ -80,4 +80,53 @@ JsonEvent DeviceEvent(const std::optional<DeviceReport>& device) {
 
 JsonEvent ExitEvent(int code) { return {{"event", "exit"}, {"code", code}}; }
 
+JsonEvent StartEvent(const std::string& version, const std::vector<std::string>& argv) {
+  QJsonArray arguments;
+  for (const std::string& argument : argv) arguments.append(frontend::DecodeText(argument));
+  return {{"event", "start"},
+          {"schema", kEventSchema},
+          {"version", QString::fromStdString(version)},
+          {"argv", arguments}};
+}
+
+JsonEvent ImageEvent(const ImageReport& image) {
+  return {{"event", "image"},
+          {"path", frontend::DecodeText(image.path)},
+          {"size", static_cast<qint64>(image.size)},
+          {"sha256", QString::fromStdString(image.sha256)},
+          {"product_code", frontend::DecodeText(image.productCode)},
+          {"version", QString::fromStdString(image.version)}};
+}
+
+JsonEvent TargetEvent(const TargetReport& target) {
+  return {{"event", "target"},
+          {"product_id", target.productId},
+          {"mode", target.loaderMode ? "loader" : "normal"},
+          {"release", target.release},
+          {"version", QString::fromStdString(target.version)},
+          {"part_number", frontend::DecodeText(target.partNumber)},
+          {"serial", frontend::DecodeText(target.serial)}};
+}
+
+JsonEvent ProgressEvent(int percent, std::uint64_t bytes, std::uint64_t totalBytes) {
+  return {{"event", "progress"},
+          {"percent", percent},
+          {"bytes", static_cast<qint64>(bytes)},
+          {"total_bytes", static_cast<qint64>(totalBytes)}};
+}
+
+JsonEvent ResultEvent(const ResultReport& result) {
+  const char* outcome = result.outcome == Outcome::Ok       ? "ok"
+                        : result.outcome == Outcome::Failed ? "failed"
+                                                            : "refused";
+  return {{"event", "result"},
+          {"serial", frontend::DecodeText(result.serial)},
+          {"result", outcome},
+          {"exit_code", result.exitCode},
+          {"step",
+           result.failedStep ? QJsonValue(static_cast<qint64>(*result.failedStep)) : QJsonValue()},
+          {"status", frontend::DecodeText(result.status)},
+          {"seconds", result.seconds}};
+}
+
 }  // namespace kavori::cli

@@ -75,6 +75,7 @@ int Run(const cli::CliOptions& options, const std::string& directory, const std:
   const std::unique_ptr<cli::Reporter> reporter =
       options.json ? cli::MakeJsonReporter(std::cout, std::cerr)
                    : cli::MakeHumanReporter(std::cout, std::cerr, stdoutTerminal);
+  reporter->Started(std::vector<std::string>(argv, argv + argc));
   cli::TerminalView view(*reporter);
   frontend::Session session(view, directory, options.simulate);
   reporter->SetValueSource([&session] { return session.ShownValues(); });
@@ -91,6 +92,7 @@ int Run(const cli::CliOptions& options, const std::string& directory, const std:
   settings.waitSeconds = options.waitSeconds;
   settings.allowReinstall = options.allowReinstall;
   settings.allowOlder = options.allowOlder;
+  settings.firmwareDirectory = directory;
   cli::Driver driver(wizard, view, *reporter, settings);
 
   std::unique_ptr<QSocketNotifier> signalNotifier;

@@ -1,10 +1,12 @@
 #include "cli/reporter.hpp"
 
+#include <QElapsedTimer>
 #include <cstdio>
 
 #include "cli/exit_codes.hpp"
 #include "cli/text.hpp"
 #include "frontend/text.hpp"
+#include "wizard/version.hpp"
 
 namespace kavori::cli {
 
@@ -141,11 +143,24 @@ class HumanReporter final : public Reporter {
 
 class JsonReporter final : public Reporter {
  public:
-  JsonReporter(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
+  JsonReporter(std::ostream& out, std::ostream& err) : out_(out), err_(err) { clock_.start(); }
 
+  void Started(const std::vector<std::string>& argv) override {
+    Emit(StartEvent(wizard::kVersionText, argv));
+  }
+  void Target(const TargetReport& target) override { Emit(TargetEvent(target)); }
+  void Image(const ImageReport& image) override {
+    imageSize_ = image.size;
+    Emit(ImageEvent(image));
+  }
+  void Result(const ResultReport& result) override { Emit(ResultEvent(result)); }
   void StepEntered(unsigned step) override { Emit(EnterEvent(step)); }
-  void Status(const std::string& text, bool, std::optional<int>) override {
+  // The status line stays as the page has it; the number goes out as a number beside it.
+  void Status(const std::string& text, bool, std::optional<int> progressPercent) override {
     Emit(TextEvent("status", text));
+    if (progressPercent)
+      Emit(ProgressEvent(*progressPercent,
+                         imageSize_ * static_cast<unsigned>(*progressPercent) / 100, imageSize_));
   }
   void Message(const std::string& text, bool) override { Emit(TextEvent("message", text)); }
   void ButtonChanged(Button button, bool enabled) override { Emit(ButtonEvent(button, enabled)); }
@@ -173,7 +188,9 @@ class JsonReporter final : public Reporter {
   void Exit(int code) override { Emit(ExitEvent(code)); }
 
  private:
-  void Emit(const JsonEvent& event) {
+  // Every event carries `t`, the seconds since the tool started, last.
+  void Emit(JsonEvent event) {
+    event.emplace_back("t", static_cast<double>(clock_.nsecsElapsed()) / 1e9);
     const QByteArray line = JsonLine(event);
     out_.write(line.constData(), line.size());
     out_.flush();
@@ -181,6 +198,8 @@ class JsonReporter final : public Reporter {
 
   std::ostream& out_;
   std::ostream& err_;
+  QElapsedTimer clock_;
+  std::uint64_t imageSize_ = 0;  // of the chosen image, for the progress in bytes
 };
 
 }  // namespace

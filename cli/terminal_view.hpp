@@ -21,6 +21,8 @@ class TerminalView final : public wizard::WizardView {
   // wizard is in the middle of its step then.
   void OnPageChange(std::function<void()> handler) { pageChanged_ = std::move(handler); }
   const Page& CurrentPage() const { return page_; }
+  // The status line as it stands.
+  const std::string& LastStatus() const { return status_; }
 
   void StepEntered(unsigned step) override;
   void SetMessage(const std::string& text, bool failed) override;
@@ -45,6 +47,7 @@ class TerminalView final : public wizard::WizardView {
   std::string silentStatus_;
   unsigned silentSeconds_ = 0;
   Page page_;
+  std::string status_;
   std::function<void()> pageChanged_;
 };
 

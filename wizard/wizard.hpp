@@ -89,6 +89,10 @@ class Wizard : private device::RunObserver, private device::WatcherObserver {
   // What the information page shows of the chosen file and the device; empty before a file
   // suits. UI thread.
   const firmware::FirmwareInfo& Information() const { return info_; }
+  // The chosen image until the programming run takes it; null otherwise. UI thread.
+  const firmware::FirmwareImage* ChosenImage() const { return image_ ? &*image_ : nullptr; }
+  // The accepted device's identity as the device search read it. Any thread.
+  device::DeviceInfoRecord DeviceIdentity() const { return link_.DeviceInfo(); }
   // The accepted device is in its loader (it reports no firmware version then). Any thread.
   bool DeviceInLoader() const { return link_.LoaderMode(); }
   // The time-out of every wait for a device reply, 1..32766 ms (30000 at start); a new value

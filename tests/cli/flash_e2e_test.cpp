@@ -3,6 +3,7 @@
 #include <signal.h>
 
 #include <QCoreApplication>
+#include <QJsonArray>
 #include <algorithm>
 #include <vector>
 
@@ -153,6 +154,31 @@ TEST_F(FlashE2e, YesRefusesTheSameOrAnOlderImage) {
     EXPECT_EQ(run.Device()["release"].toInt(), QString(release).toInt(nullptr, 16));
     EXPECT_NE(run.Device()["flash_sha256"].toString(), DemoSha256());
   }
+}
+
+// The schema check of every run above is only as good as its refusals.
+TEST(EventSchema, RefusesWhatBreaksTheStream) {
+  const kavori::testing::JsonSchema& schema = kavori::testing::EventSchema();
+  EXPECT_EQ(schema.Check(QJsonObject{{"event", "exit"}, {"code", 0}, {"t", 0.5}}), "");
+  const QJsonObject broken[] = {
+      {{"event", "exit"}, {"code", 0}},
+      {{"event", "exit"}, {"code", 0}, {"t", "0.5"}},
+      {{"event", "launch"}, {"t", 0.5}},
+      {{"event", "progress"}, {"percent", 101}, {"bytes", 1}, {"total_bytes", 1}, {"t", 1}},
+      {{"event", "progress"}, {"percent", "57"}, {"bytes", 1}, {"total_bytes", 1}, {"t", 1}},
+      {{"event", "status"}, {"text", "Welcome"}, {"colour", "red"}, {"t", 1}},
+      {{"event", "start"}, {"schema", 2}, {"version", "1"}, {"argv", QJsonArray{}}, {"t", 0}},
+      {{"event", "result"},
+       {"serial", ""},
+       {"result", "maybe"},
+       {"exit_code", 0},
+       {"step", QJsonValue()},
+       {"status", ""},
+       {"seconds", 1},
+       {"t", 1}},
+  };
+  for (const QJsonObject& event : broken)
+    EXPECT_NE(schema.Check(event), "") << QJsonDocument(event).toJson().toStdString();
 }
 
 TEST_F(FlashE2e, WithoutTerminalOrYesNothingIsChanged) {

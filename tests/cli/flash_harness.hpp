@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QCryptographicHash>
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -13,6 +14,8 @@
 #include <cstdint>
 #include <ostream>
 #include <vector>
+
+#include "support/json_schema.hpp"
 
 // Failure messages show texts, not their UTF-16 bytes (found by argument-dependent lookup).
 inline void PrintTo(const QString& text, std::ostream* os) {
@@ -61,6 +64,16 @@ struct FlashRun {
   }
 };
 
+// The documented event schema, read once.
+inline const JsonSchema& EventSchema() {
+  static const JsonSchema schema = [] {
+    QFile file(QStringLiteral(KAVORI_EVENT_SCHEMA_PATH));
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << KAVORI_EVENT_SCHEMA_PATH;
+    return JsonSchema(QJsonDocument::fromJson(file.readAll()).object());
+  }();
+  return schema;
+}
+
 inline QString Sha256(const std::vector<std::uint8_t>& bytes) {
   return QString::fromLatin1(
       QCryptographicHash::hash(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())),
@@ -90,8 +103,11 @@ class FlashHarness : public ::testing::Test {
 
   // Waits until a status line equal to `status` has been written.
   void WaitForStatus(const QString& status) {
+    // The event without its closing brace: `t` follows the text.
     const QByteArray needle = QJsonDocument(QJsonObject{{"event", "status"}, {"text", status}})
-                                  .toJson(QJsonDocument::Compact);
+                                  .toJson(QJsonDocument::Compact)
+                                  .chopped(1) +
+                              ',';
     while (!seen.contains(needle)) {
       ASSERT_TRUE(process.waitForReadyRead(kRunLimitMs))
           << "no status \"" << status.toStdString() << "\"; got:\n"
@@ -113,10 +129,14 @@ class FlashHarness : public ::testing::Test {
       const QJsonDocument document = QJsonDocument::fromJson(line, &error);
       EXPECT_TRUE(document.isObject() && document.object().contains("event"))
           << "not an event line: " << line.toStdString();
+      // Every event of every run keeps to the documented schema.
+      const QString reason = EventSchema().Check(document.object());
+      EXPECT_TRUE(reason.isEmpty()) << reason.toStdString() << " in " << line.toStdString();
       run.events.push_back(document.object());
     }
     EXPECT_TRUE(run.stdOut.isEmpty() || run.stdOut.endsWith('\n'));
     if (!run.events.empty()) {
+      EXPECT_EQ(run.events.front()["event"].toString(), "start") << "start must be the first line";
       EXPECT_EQ(run.events.back()["event"].toString(), "exit") << "exit must be the last line";
       EXPECT_EQ(run.events.back()["code"].toInt(), run.exitCode);
     }
