@@ -14,6 +14,9 @@ namespace {
 constexpr int kStdin = 0;
 // A longer answer is no answer to a yes/no question.
 constexpr std::size_t kMaxAnswerLength = 256;
+// How often the connected devices are counted while waiting for one; the reconnect watcher
+// looks as often.
+constexpr int kDevicePollMs = 500;
 }  // namespace
 
 Driver::Driver(wizard::Wizard& wizard, TerminalView& view, Reporter& reporter,
@@ -25,11 +28,32 @@ Driver::Driver(wizard::Wizard& wizard, TerminalView& view, Reporter& reporter,
       confirmed_(settings.yes) {
   view_.OnPageChange([this] { ScheduleDecision(); });
   reconnectTimer_.setSingleShot(true);
+  connect(&devicePoll_, &QTimer::timeout, this, [this] { PollForDevice(); });
   connect(&reconnectTimer_, &QTimer::timeout, this, [this] { ReconnectTimedOut(); });
 }
 
 void Driver::Begin() {
   if (ended_) return;  // a signal that was pending at start has ended the tool already
+  if (settings_.waitForDeviceSeconds > 0 && wizard_.ConnectedDevices() == 0) {
+    reporter_.Notice("Waiting up to " + std::to_string(settings_.waitForDeviceSeconds) +
+                     " s for a Kavori to be connected ...");
+    deviceWait_.start();
+    devicePoll_.start(kDevicePollMs);
+    return;
+  }
+  StartWizard();
+}
+
+void Driver::PollForDevice() {
+  if (ended_) return;
+  const bool late = deviceWait_.elapsed() >= settings_.waitForDeviceSeconds * 1000LL;
+  if (!late && wizard_.ConnectedDevices() == 0) return;
+  devicePoll_.stop();
+  // The start-up count decides, as without the wait: none (late) or two end with exit code 2.
+  StartWizard();
+}
+
+void Driver::StartWizard() {
   clock_.start();
   if (!wizard_.Start()) {
     Quit(kExitDeviceCount);
@@ -208,6 +232,9 @@ void Driver::ReconnectTimedOut() {
   if (ended_ || asking_) return;
   Policy policy;
   policy.confirmed = true;
+  // The wait is for the device to come back; the settle and the reopening after that are the
+  // wizard's own and end by themselves.
+  if (wizard_.DeviceSeenBack()) return;
   if (Decide(CurrentSituation(), policy).move == Move::AwaitReconnect)
     End(Move::PressFinish, kExitNoReconnect);
   else
@@ -233,6 +260,7 @@ void Driver::End(Move how, int code) {
 
 void Driver::Quit(int code) {
   ended_ = true;
+  devicePoll_.stop();
   if (started_) {
     ResultReport result;
     result.serial = wizard_.DeviceIdentity().SerialString.data();

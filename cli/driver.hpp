@@ -25,6 +25,7 @@ struct DriverSettings {
   bool yes = false;
   bool interactive = false;  // stdin and stdout are terminals
   unsigned waitSeconds = 120;
+  unsigned waitForDeviceSeconds = 0;  // 0: a missing device ends the tool at once
   bool allowReinstall = false;
   bool allowOlder = false;
   std::string firmwareDirectory;  // where the chosen image lies, for its path
@@ -40,6 +41,10 @@ class Driver final : public QObject {
   void Interrupt();
 
  private:
+  // Starts the wizard, or refuses as its start-up count does.
+  void StartWizard();
+  // One look for a device while waiting for the first to be connected.
+  void PollForDevice();
   void ScheduleDecision();
   void DecideNow();
   void AskConfirmation();
@@ -71,6 +76,8 @@ class Driver final : public QObject {
   std::string endStatus_;  // the status line when the tool chose to end, before Finish's own
   std::string answer_;
   QTimer reconnectTimer_;
+  QTimer devicePoll_;         // while waiting for a device at start
+  QElapsedTimer deviceWait_;  // since that wait began
   std::unique_ptr<QSocketNotifier> stdinNotifier_;
 };
 

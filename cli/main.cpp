@@ -90,6 +90,7 @@ int Run(const cli::CliOptions& options, const std::string& directory, const std:
   settings.interactive = platform::host::IsTerminal(0) &&
                          (options.json ? platform::host::IsTerminal(2) : stdoutTerminal);
   settings.waitSeconds = options.waitSeconds;
+  settings.waitForDeviceSeconds = options.waitForDeviceSeconds;
   settings.allowReinstall = options.allowReinstall;
   settings.allowOlder = options.allowOlder;
   settings.firmwareDirectory = directory;

@@ -16,7 +16,7 @@ constexpr OptionSpec kOptions[] = {
     {"--wait", true},         {"--json", false},
     {"--yes", false},         {"--dry-run", false},
     {"--diagnose", false},    {"--allow-reinstall", false},
-    {"--allow-older", false},
+    {"--allow-older", false}, {"--wait-for-device", true},
 };
 
 // Decimal digits only, from `minimum` to `maximum`.
@@ -62,6 +62,12 @@ std::optional<std::string> Apply(std::string_view name, std::string_view value,
     if (!seconds)
       return "--wait: \"" + std::string(value) + "\" is not a number of seconds from 1 to 86400";
     options.waitSeconds = *seconds;
+  } else if (name == "--wait-for-device") {
+    const auto seconds = ParseBounded(value, 1, kMaxWaitSeconds);
+    if (!seconds)
+      return "--wait-for-device: \"" + std::string(value) +
+             "\" is not a number of seconds from 1 to 86400";
+    options.waitForDeviceSeconds = *seconds;
   } else if (name == "--json") {
     options.json = true;
   } else if (name == "--yes") {
@@ -174,7 +180,12 @@ Options:
   --allow-older           with --yes, program an image older than the device's firmware
                           (without them --yes ends with exit code 7, sending nothing)
   --wait SECONDS          wait at most this long (1 to 86400, default 120) for the device to
-                          come back after it was told to prepare for programming
+                          be seen back in its loader after it was told to prepare for
+                          programming (the settling after that is not counted); the loader is
+                          looked for every 0.5 s, so 1 is the smallest value that can succeed
+  --wait-for-device SECONDS
+                          with no Kavori connected at start, wait this long (1 to 86400) for
+                          one to be connected; two or more still end with exit code 2
   --json                  one JSON object per line on stdout instead of text
   --diagnose              change nothing; report the devices, the start-up count, the in-use
                           lock and every firmware file as the wizard would judge them

@@ -30,6 +30,8 @@ struct CliOptions {
   // Report what the wizard would see and decide, changing nothing.
   bool diagnose = false;
   unsigned waitSeconds = kDefaultWaitSeconds;
+  // With no Kavori connected at start, wait this long for one (0: do not wait).
+  unsigned waitForDeviceSeconds = 0;
   // The simulated Kavori instead of the real platform when set.
   std::optional<sim::SimOptions> simulate;
 };

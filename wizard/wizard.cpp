@@ -68,6 +68,14 @@ Wizard::Wizard(WizardView& view, UiPoster& poster, device::DeviceLink& link,
 
 Wizard::~Wizard() { Teardown(); }
 
+std::uint32_t Wizard::ConnectedDevices() {
+  std::uint32_t count = 0;
+  device::CountConnectedDevices(link_.Services(), &count);
+  // Why a count failed is told by the start-up count that acts on it.
+  link_.TakeDiagnostics();
+  return count;
+}
+
 bool Wizard::Start() {
   link_.TakeDiagnostics();
   std::uint32_t count = 0;
@@ -183,6 +191,8 @@ void Wizard::Message(const std::string& text) { view_.SetMessage(text, run_.Prog
 void Wizard::RunFinished() {
   PostToUi([this] { OnNext(); });
 }
+
+void Wizard::SeenBack() { seenBack_ = true; }
 
 void Wizard::Reconnected() {
   PostToUi([this] { OnNext(); });
@@ -356,6 +366,7 @@ void Wizard::PreparingDone() {
   Status("Preparing device done, waiting for reconnect ...");
   view_.EnableFinish(true);
   WatchingReconnect = true;
+  seenBack_ = false;
   watcher_.StartReconnectWatcher(*this);
 }
 

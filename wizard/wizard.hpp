@@ -86,6 +86,11 @@ class Wizard : private device::RunObserver, private device::WatcherObserver {
   bool EntryInProgress() const { return entryInProgress_; }
   // Step 3 waits for the device to come back in its loader; cleared only by Finish.
   bool WaitingForDevice() const { return WatchingReconnect.load(); }
+  // The watcher has seen the device back in its loader and lets it settle; the wizard moves on
+  // by itself after that. Any thread.
+  bool DeviceSeenBack() const { return seenBack_.load(); }
+  // The start-up count as Start makes it, without acting on it. UI thread.
+  std::uint32_t ConnectedDevices();
   // What the information page shows of the chosen file and the device; empty before a file
   // suits. UI thread.
   const firmware::FirmwareInfo& Information() const { return info_; }
@@ -104,6 +109,7 @@ class Wizard : private device::RunObserver, private device::WatcherObserver {
   void RunStatus(const std::string& text, bool failed) override;
   void RunProgress(int percent, const std::string& text, bool failed) override;
   void RunFinished() override;
+  void SeenBack() override;
   void Reconnected() override;
   // Runs `task` on the UI thread unless the wizard has been torn down meanwhile.
   void PostToUi(std::function<void()> task);
@@ -133,6 +139,7 @@ class Wizard : private device::RunObserver, private device::WatcherObserver {
   // Set by step 3, cleared only by Finish: the watcher polls while it is set, and the device
   // search refuses a device in normal mode meanwhile. Read by the watcher's thread.
   std::atomic<bool> WatchingReconnect{false};
+  std::atomic<bool> seenBack_{false};  // set by the watcher's thread
   device::ProgrammingRun run_;
   device::ReconnectWatcher watcher_;
   firmware::FirmwareInfo info_;

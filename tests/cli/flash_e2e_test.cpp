@@ -181,6 +181,14 @@ TEST(EventSchema, RefusesWhatBreaksTheStream) {
     EXPECT_NE(schema.Check(event), "") << QJsonDocument(event).toJson().toStdString();
 }
 
+// --wait ends when the device is seen back in its loader: the watcher's settle after that is
+// not counted, so one second is enough for a device back within it.
+TEST_F(FlashE2e, WaitCountsOnlyUntilTheDeviceIsBackInItsLoader) {
+  const FlashRun run = Run({"--simulate=replug=200", "--yes", "--wait", "1"});
+  EXPECT_EQ(run.exitCode, 0) << run.stdErr.toStdString();
+  EXPECT_EQ(run.Device()["flash_sha256"].toString(), DemoSha256());
+}
+
 TEST_F(FlashE2e, WithoutTerminalOrYesNothingIsChanged) {
   const FlashRun run = Run({"--simulate"});
   EXPECT_EQ(run.exitCode, 6);

@@ -115,6 +115,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"WaitSpace", {"--wait", " 12"}, " 12"}, BadCase{"WaitEmpty", {"--wait="}, "--wait"},
         BadCase{"WaitZero", {"--wait=0"}, "\"0\""},
         BadCase{"WaitTooLong", {"--wait=86401"}, "86401"},
+        BadCase{"WaitForDeviceZero", {"--wait-for-device=0"}, "\"0\""},
         BadCase{"FlagWithValue", {"--json=yes"}, "--json"},
         BadCase{"Twice", {"--yes", "--yes"}, "more than once"},
         BadCase{"TwiceMixed", {"--dir=a", "--dir", "b"}, "more than once"},
