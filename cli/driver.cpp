@@ -20,8 +20,9 @@ constexpr int kDevicePollMs = 500;
 }  // namespace
 
 Driver::Driver(wizard::Wizard& wizard, TerminalView& view, Reporter& reporter,
-               DriverSettings settings)
-    : wizard_(wizard),
+               DriverSettings settings, std::function<wizard::Wizard&()> nextWizard)
+    : wizard_(&wizard),
+      nextWizard_(std::move(nextWizard)),
       view_(view),
       reporter_(reporter),
       settings_(settings),
@@ -34,7 +35,7 @@ Driver::Driver(wizard::Wizard& wizard, TerminalView& view, Reporter& reporter,
 
 void Driver::Begin() {
   if (ended_) return;  // a signal that was pending at start has ended the tool already
-  if (settings_.waitForDeviceSeconds > 0 && wizard_.ConnectedDevices() == 0) {
+  if (settings_.waitForDeviceSeconds > 0 && wizard_->ConnectedDevices() == 0) {
     reporter_.Notice("Waiting up to " + std::to_string(settings_.waitForDeviceSeconds) +
                      " s for a Kavori to be connected ...");
     deviceWait_.start();
@@ -46,16 +47,43 @@ void Driver::Begin() {
 
 void Driver::PollForDevice() {
   if (ended_) return;
-  const bool late = deviceWait_.elapsed() >= settings_.waitForDeviceSeconds * 1000LL;
-  if (!late && wizard_.ConnectedDevices() == 0) return;
+  std::vector<std::string> instances;
+  const std::uint32_t count = wizard_->ConnectedDevices(&instances);
+  switch (between_) {
+    case Between::Unplug: {
+      // A quick swap may fall between two looks: another serial listed means the last device is
+      // gone too.
+      const bool swapped = count == 1 && !lastSerial_.empty() &&
+                           instances.front().find(lastSerial_) == std::string::npos;
+      if (count != 0 && !swapped) return;
+      between_ = Between::Next;
+      reporter_.Notice("Waiting for the next Kavori ...");
+      if (!swapped) return;
+      break;
+    }
+    case Between::Next:
+      if (count == 0) return;
+      break;
+    case Between::None: {
+      const bool late = deviceWait_.elapsed() >= settings_.waitForDeviceSeconds * 1000LL;
+      if (!late && count == 0) return;
+      break;
+    }
+  }
   devicePoll_.stop();
+  between_ = Between::None;
   // The start-up count decides, as without the wait: none (late) or two end with exit code 2.
   StartWizard();
 }
 
 void Driver::StartWizard() {
+  started_ = false;
+  targetReported_ = false;
+  imageReported_ = false;
+  endStatus_.clear();
+  confirmed_ = settings_.yes;
   clock_.start();
-  if (!wizard_.Start()) {
+  if (!wizard_->Start()) {
     Quit(kExitDeviceCount);
     return;
   }
@@ -67,21 +95,21 @@ void Driver::ReportFacts(const Situation& situation) {
   if (situation.page.enteredStep == static_cast<int>(wizard::Step::DeviceSearch) &&
       !targetReported_) {
     targetReported_ = true;
-    const device::DeviceInfoRecord device = wizard_.DeviceIdentity();
+    const device::DeviceInfoRecord device = wizard_->DeviceIdentity();
     TargetReport target;
     target.productId = device.ProductId;
-    target.loaderMode = wizard_.DeviceInLoader();
+    target.loaderMode = wizard_->DeviceInLoader();
     target.release = static_cast<std::uint16_t>(device.VersionWord & 0xFFFF);
     target.version = firmware::VersionText(device.VersionWord);
     target.serial = device.SerialString.data();
     target.partNumber = target.serial.substr(0, 10);
     reporter_.Target(target);
   }
-  const firmware::FirmwareImage* image = wizard_.ChosenImage();
+  const firmware::FirmwareImage* image = wizard_->ChosenImage();
   if (situation.page.enteredStep == static_cast<int>(wizard::Step::FirmwareSearch) && image &&
       !imageReported_) {
     imageReported_ = true;
-    const firmware::FirmwareInfo& info = wizard_.Information();
+    const firmware::FirmwareInfo& info = wizard_->Information();
     const std::span<const std::uint8_t> bytes = image->Bytes();
     ImageReport report;
     report.path = settings_.firmwareDirectory + "/" + info.fileName;
@@ -99,7 +127,12 @@ void Driver::ReportFacts(const Situation& situation) {
 
 void Driver::Interrupt() {
   if (ended_) return;
-  if (wizard_.ProgrammingActive()) {
+  // Between two devices nothing is under way: the series ends at once.
+  if (between_ != Between::None) {
+    Finish(kExitInterrupted);
+    return;
+  }
+  if (wizard_->ProgrammingActive()) {
     reporter_.Warning(
         "the device is being programmed; an interruption now could leave it unusable, so the "
         "tool goes on");
@@ -123,14 +156,14 @@ void Driver::ScheduleDecision() {
 Situation Driver::CurrentSituation() const {
   Situation situation;
   situation.page = view_.CurrentPage();
-  situation.entryInProgress = wizard_.EntryInProgress();
-  situation.watchingReconnect = wizard_.WaitingForDevice();
-  situation.programmingFailed = wizard_.ProgrammingFailed();
-  const firmware::FirmwareInfo& info = wizard_.Information();
+  situation.entryInProgress = wizard_->EntryInProgress();
+  situation.watchingReconnect = wizard_->WaitingForDevice();
+  situation.programmingFailed = wizard_->ProgrammingFailed();
+  const firmware::FirmwareInfo& info = wizard_->Information();
   if (situation.page.enteredStep == static_cast<int>(wizard::Step::FirmwareSearch) &&
       situation.page.next)
-    situation.imageVersion =
-        CompareImageVersion(wizard_.DeviceInLoader(), info.fileVersionWord, info.deviceVersionWord);
+    situation.imageVersion = CompareImageVersion(wizard_->DeviceInLoader(), info.fileVersionWord,
+                                                 info.deviceVersionWord);
   return situation;
 }
 
@@ -146,7 +179,7 @@ Policy Driver::CurrentPolicy() const {
 }
 
 void Driver::SayVersions(ImageVersion version, bool refused) {
-  const firmware::FirmwareInfo& info = wizard_.Information();
+  const firmware::FirmwareInfo& info = wizard_->Information();
   const bool same = version == ImageVersion::Same;
   std::string line = "the image has firmware version " + info.fileVersion + ", the device " +
                      info.deviceVersion + (same ? ": the same version" : ": an older version");
@@ -157,7 +190,8 @@ void Driver::SayVersions(ImageVersion version, bool refused) {
 }
 
 void Driver::DecideNow() {
-  if (ended_ || asking_) return;
+  // A decision queued by the last device's final page is not about the next device.
+  if (ended_ || asking_ || !started_ || between_ != Between::None) return;
   const Situation situation = CurrentSituation();
   ReportFacts(situation);
   const Decision decision = Decide(situation, CurrentPolicy());
@@ -167,7 +201,7 @@ void Driver::DecideNow() {
       return;
     case Move::PressNext:
       reporter_.Pressed(Press::Next);
-      wizard_.OnNext();
+      wizard_->OnNext();
       return;
     case Move::AskConfirmation:
       if (situation.imageVersion == ImageVersion::Same ||
@@ -234,7 +268,7 @@ void Driver::ReconnectTimedOut() {
   policy.confirmed = true;
   // The wait is for the device to come back; the settle and the reopening after that are the
   // wizard's own and end by themselves.
-  if (wizard_.DeviceSeenBack()) return;
+  if (wizard_->DeviceSeenBack()) return;
   if (Decide(CurrentSituation(), policy).move == Move::AwaitReconnect)
     End(Move::PressFinish, kExitNoReconnect);
   else
@@ -249,21 +283,21 @@ void Driver::End(Move how, int code) {
   }
   if (how == Move::PressFinish) {
     reporter_.Pressed(Press::Finish);
-    if (!wizard_.OnFinish()) return;
+    if (!wizard_->OnFinish()) return;
   } else {
     reporter_.Pressed(Press::Cancel);
     // Refused only while a programming run is active; its end changes the page again.
-    if (!wizard_.OnCancel()) return;
+    if (!wizard_->OnCancel()) return;
   }
   Quit(code);
 }
 
 void Driver::Quit(int code) {
-  ended_ = true;
   devicePoll_.stop();
+  reconnectTimer_.stop();
   if (started_) {
     ResultReport result;
-    result.serial = wizard_.DeviceIdentity().SerialString.data();
+    result.serial = wizard_->DeviceIdentity().SerialString.data();
     result.outcome = code == kExitProgrammed       ? Outcome::Ok
                      : code == kExitVersionRefused ? Outcome::Refused
                                                    : Outcome::Failed;
@@ -273,9 +307,40 @@ void Driver::Quit(int code) {
     result.status = endStatus_.empty() ? view_.LastStatus() : endStatus_;
     result.seconds = static_cast<double>(clock_.nsecsElapsed()) / 1e9;
     reporter_.Result(result);
+    lastSerial_ = result.serial;
+    ++(result.outcome == Outcome::Ok       ? summary_.programmed
+       : result.outcome == Outcome::Failed ? summary_.failed
+                                           : summary_.refused);
+    if (code != kExitProgrammed && !firstFailure_) firstFailure_ = code;
   }
-  reconnectTimer_.stop();
-  wizard_.Teardown();
+  wizard_->Teardown();
+  const unsigned handled = summary_.programmed + summary_.failed + summary_.refused;
+  const bool more = settings_.repeat && nextWizard_ && code != kExitInterrupted &&
+                    (settings_.repeatCount == 0 || handled < settings_.repeatCount);
+  if (!more) {
+    Finish(code);
+    return;
+  }
+  // The next device gets a wizard of its own, as a new start of the tool would.
+  wizard_ = &nextWizard_();
+  between_ = Between::Unplug;
+  reporter_.Notice("Waiting for the device to be unplugged ...");
+  devicePoll_.start(kDevicePollMs);
+}
+
+void Driver::Finish(int code) {
+  ended_ = true;
+  devicePoll_.stop();
+  between_ = Between::None;
+  if (settings_.repeat) {
+    reporter_.Summary(summary_);
+    // Ending the series between devices is its normal end: the devices decide the code.
+    const unsigned handled = summary_.programmed + summary_.failed + summary_.refused;
+    if (firstFailure_)
+      code = *firstFailure_;
+    else if (handled > 0)
+      code = kExitProgrammed;
+  }
   QCoreApplication::exit(code);
 }
 

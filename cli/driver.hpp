@@ -8,7 +8,9 @@
 #include <QObject>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "cli/autopilot.hpp"
@@ -29,11 +31,16 @@ struct DriverSettings {
   bool allowReinstall = false;
   bool allowOlder = false;
   std::string firmwareDirectory;  // where the chosen image lies, for its path
+  // --repeat: one device after another, `repeatCount` of them (0: until interrupted).
+  bool repeat = false;
+  unsigned repeatCount = 0;
 };
 
 class Driver final : public QObject {
  public:
-  Driver(wizard::Wizard& wizard, TerminalView& view, Reporter& reporter, DriverSettings settings);
+  // `nextWizard` makes the wizard for the next device (--repeat); the previous one is torn down.
+  Driver(wizard::Wizard& wizard, TerminalView& view, Reporter& reporter, DriverSettings settings,
+         std::function<wizard::Wizard&()> nextWizard = {});
 
   // Starts the wizard; call once the event loop runs.
   void Begin();
@@ -53,7 +60,10 @@ class Driver final : public QObject {
   void ReconnectTimedOut();
   // Leaves through Finish (PressFinish) or the cancel path (Cancel).
   void End(Move how, int code);
+  // The device's run has ended with `code`: reports it and goes on to the next device, or ends.
   void Quit(int code);
+  // Ends the event loop; with --repeat after the summary, with its exit code.
+  void Finish(int code);
   Situation CurrentSituation() const;
   Policy CurrentPolicy() const;
   // Reports the accepted device and the chosen image once each, when their pages show them.
@@ -61,7 +71,8 @@ class Driver final : public QObject {
   // The line that names the two versions when the image is not newer than the device's.
   void SayVersions(ImageVersion version, bool refused);
 
-  wizard::Wizard& wizard_;
+  wizard::Wizard* wizard_;  // the current device's
+  std::function<wizard::Wizard&()> nextWizard_;
   TerminalView& view_;
   Reporter& reporter_;
   const DriverSettings settings_;
@@ -70,6 +81,11 @@ class Driver final : public QObject {
   bool asking_ = false;
   bool ended_ = false;
   bool started_ = false;  // the wizard is past its start-up count
+  // Where a series stands between two devices.
+  enum class Between { None, Unplug, Next } between_ = Between::None;
+  Summary summary_;
+  std::optional<int> firstFailure_;
+  std::string lastSerial_;  // of the device that ended last
   bool targetReported_ = false;
   bool imageReported_ = false;
   QElapsedTimer clock_;    // since the device's run began

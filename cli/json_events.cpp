@@ -129,4 +129,11 @@ JsonEvent ResultEvent(const ResultReport& result) {
           {"seconds", result.seconds}};
 }
 
+JsonEvent SummaryEvent(const Summary& summary) {
+  return {{"event", "summary"},
+          {"programmed", static_cast<qint64>(summary.programmed)},
+          {"failed", static_cast<qint64>(summary.failed)},
+          {"refused", static_cast<qint64>(summary.refused)}};
+}
+
 }  // namespace kavori::cli

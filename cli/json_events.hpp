@@ -45,6 +45,13 @@ struct TargetReport {
 
 enum class Outcome { Ok, Failed, Refused };
 
+// How many devices of a --repeat series ended each way.
+struct Summary {
+  unsigned programmed = 0;
+  unsigned failed = 0;
+  unsigned refused = 0;
+};
+
 // How one device ended.
 struct ResultReport {
   std::string serial;  // empty when no device was accepted
@@ -79,5 +86,6 @@ JsonEvent TargetEvent(const TargetReport& target);
 // `bytes` of `totalBytes` sent, as `percent` has it.
 JsonEvent ProgressEvent(int percent, std::uint64_t bytes, std::uint64_t totalBytes);
 JsonEvent ResultEvent(const ResultReport& result);
+JsonEvent SummaryEvent(const Summary& summary);
 
 }  // namespace kavori::cli

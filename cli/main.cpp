@@ -94,7 +94,13 @@ int Run(const cli::CliOptions& options, const std::string& directory, const std:
   settings.allowReinstall = options.allowReinstall;
   settings.allowOlder = options.allowOlder;
   settings.firmwareDirectory = directory;
-  cli::Driver driver(wizard, view, *reporter, settings);
+  settings.repeat = options.repeat;
+  settings.repeatCount = options.repeatCount;
+  cli::Driver driver(wizard, view, *reporter, settings, [&session, &fileName]() -> wizard::Wizard& {
+    wizard::Wizard& next = session.NextWizard();
+    if (!fileName.empty()) next.NameFirmwareFile(fileName);
+    return next;
+  });
 
   std::unique_ptr<QSocketNotifier> signalNotifier;
   if (terminationSignals) {

@@ -127,6 +127,23 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments) {
     }
     seen.push_back(name);
 
+    if (name == "--repeat") {
+      std::string_view count = inlineValue;
+      const auto digits = [](std::string_view text) {
+        return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+      };
+      if (!hasInlineValue && i + 1 < arguments.size() && digits(arguments[i + 1]))
+        count = arguments[++i];
+      outcome.options.repeat = true;
+      if (hasInlineValue || !count.empty()) {
+        const auto n = ParseBounded(count, 1, kMaxRepeat);
+        if (!n)
+          return Error("--repeat: \"" + std::string(count) + "\" is not a number from 1 to " +
+                       std::to_string(kMaxRepeat));
+        outcome.options.repeatCount = *n;
+      }
+      continue;
+    }
     if (name == "--simulate") {
       std::string error;
       auto simulated = sim::ParseSimOptions(inlineValue, error);
@@ -186,6 +203,10 @@ Options:
   --wait-for-device SECONDS
                           with no Kavori connected at start, wait this long (1 to 86400) for
                           one to be connected; two or more still end with exit code 2
+  --repeat[=N]            after a device has ended, wait for it to be unplugged and for the
+                          next one, and go on; end after N devices (default: until Ctrl-C
+                          between two devices), with a summary; exit code 0 only if every
+                          device was programmed, else the first failure's
   --json                  one JSON object per line on stdout instead of text
   --diagnose              change nothing; report the devices, the start-up count, the in-use
                           lock and every firmware file as the wizard would judge them
@@ -193,7 +214,8 @@ Options:
                           pid, release, serial, product, devices, lock=held, replug=MS|never,
                           replug-into=loader|normal, restart=MS, latency-us,
                           nak=CMD[@OFFSET], silent=CMD[@OFFSET], unplug=CMD[@OFFSET],
-                          list=unreadable (CMD: prepare enter data burn verify restart)
+                          list=unreadable, series=N, arrive=MS
+                          (CMD: prepare enter data burn verify restart)
   -h, --help              show this text
   --version               show the version
 

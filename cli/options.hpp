@@ -13,6 +13,7 @@ namespace kavori::cli {
 inline constexpr unsigned kDefaultWaitSeconds = 120;
 inline constexpr unsigned kMaxWaitSeconds = 86400;
 inline constexpr unsigned kMaxReplyTimeoutMs = 32766;
+inline constexpr unsigned kMaxRepeat = 1000000;
 
 struct CliOptions {
   // Where the firmware files are searched; the current directory when empty.
@@ -32,6 +33,9 @@ struct CliOptions {
   unsigned waitSeconds = kDefaultWaitSeconds;
   // With no Kavori connected at start, wait this long for one (0: do not wait).
   unsigned waitForDeviceSeconds = 0;
+  // --repeat [N]: one device after another, N of them (0: until interrupted between devices).
+  bool repeat = false;
+  unsigned repeatCount = 0;
   // The simulated Kavori instead of the real platform when set.
   std::optional<sim::SimOptions> simulate;
 };
@@ -44,9 +48,10 @@ struct ParseOutcome {
 };
 
 // `arguments` excludes the program name. Options take their value as "--opt=VALUE" or as the
-// next argument, except --simulate, whose options only follow "=". One argument that is no option
-// names the image (FILE). Unknown options, a second FILE, repeated options, missing values and
-// numbers out of range or with trailing characters are errors. Arguments are read in order: the
+// next argument, except --simulate, whose options only follow "=", and --repeat, whose count
+// is optional: "--repeat=N", or the next argument when it is all digits. One argument that is no
+// option names the image (FILE). Unknown options, a second FILE, repeated options, missing values
+// and numbers out of range or with trailing characters are errors. Arguments are read in order: the
 // first error, --help or --version decides. Any thread.
 ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments);
 

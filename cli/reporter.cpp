@@ -108,6 +108,12 @@ class HumanReporter final : public Reporter {
                    ", flash SHA-256 " + device->flashSha256);
   }
 
+  void Summary(const cli::Summary& summary) override {
+    Line(out_, "Devices: " + std::to_string(summary.programmed) + " programmed, " +
+                   std::to_string(summary.failed) + " failed, " + std::to_string(summary.refused) +
+                   " refused");
+  }
+
   void Exit(int code) override {
     if (code != kExitProgrammed)
       Line(err_, std::string(kToolName) + ": " + ExitReason(code) + " (exit code " +
@@ -154,6 +160,7 @@ class JsonReporter final : public Reporter {
     Emit(ImageEvent(image));
   }
   void Result(const ResultReport& result) override { Emit(ResultEvent(result)); }
+  void Summary(const cli::Summary& summary) override { Emit(SummaryEvent(summary)); }
   void StepEntered(unsigned step) override { Emit(EnterEvent(step)); }
   // The status line stays as the page has it; the number goes out as a number beside it.
   void Status(const std::string& text, bool, std::optional<int> progressPercent) override {

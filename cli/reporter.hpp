@@ -30,6 +30,8 @@ class Reporter {
   virtual void Target(const TargetReport& target) { static_cast<void>(target); }
   virtual void Image(const ImageReport& image) { static_cast<void>(image); }
   virtual void Result(const ResultReport& result) { static_cast<void>(result); }
+  // The end of a --repeat series.
+  virtual void Summary(const cli::Summary& summary) = 0;
   virtual void StepEntered(unsigned step) = 0;
   // `failed`: the programming run has failed (the dialog draws the status line red then).
   // `progressPercent`: the run's progress, with its progress texts.

@@ -59,6 +59,9 @@ class Session {
   Session& operator=(const Session&) = delete;
 
   wizard::Wizard& Wizard() { return *wizard_; }
+  // Tears the current wizard down and makes a new one on the same services and link, for the
+  // next device of a series. UI thread.
+  wizard::Wizard& NextWizard();
   // The device link, for what looks at the device without the wizard (the diagnose report).
   device::DeviceLink& Link() { return *link_; }
   // Tears the wizard down and stops the poster: nothing a worker posted runs after it. The
@@ -81,6 +84,8 @@ class Session {
   std::unique_ptr<QtUiPoster> poster_;
   std::unique_ptr<device::DeviceLink> link_;
   std::unique_ptr<wizard::Wizard> wizard_;
+  wizard::WizardView& view_;
+  const std::string firmwareDirectory_;
 };
 
 }  // namespace kavori::frontend

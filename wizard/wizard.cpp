@@ -68,9 +68,9 @@ Wizard::Wizard(WizardView& view, UiPoster& poster, device::DeviceLink& link,
 
 Wizard::~Wizard() { Teardown(); }
 
-std::uint32_t Wizard::ConnectedDevices() {
+std::uint32_t Wizard::ConnectedDevices(std::vector<std::string>* instances) {
   std::uint32_t count = 0;
-  device::CountConnectedDevices(link_.Services(), &count);
+  device::CountConnectedDevices(link_.Services(), &count, instances);
   // Why a count failed is told by the start-up count that acts on it.
   link_.TakeDiagnostics();
   return count;

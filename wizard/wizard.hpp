@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "device/device_link.hpp"
 #include "device/programming_run.hpp"
@@ -89,8 +90,9 @@ class Wizard : private device::RunObserver, private device::WatcherObserver {
   // The watcher has seen the device back in its loader and lets it settle; the wizard moves on
   // by itself after that. Any thread.
   bool DeviceSeenBack() const { return seenBack_.load(); }
-  // The start-up count as Start makes it, without acting on it. UI thread.
-  std::uint32_t ConnectedDevices();
+  // The start-up count as Start makes it, without acting on it; `instances`, when given, gets the
+  // entries counted. UI thread.
+  std::uint32_t ConnectedDevices(std::vector<std::string>* instances = nullptr);
   // What the information page shows of the chosen file and the device; empty before a file
   // suits. UI thread.
   const firmware::FirmwareInfo& Information() const { return info_; }

@@ -189,6 +189,43 @@ TEST_F(FlashE2e, WaitCountsOnlyUntilTheDeviceIsBackInItsLoader) {
   EXPECT_EQ(run.Device()["flash_sha256"].toString(), DemoSha256());
 }
 
+// --wait-for-device waits for a Kavori that is plugged in late, and ends as before when none
+// comes.
+TEST_F(FlashE2e, WaitsForTheFirstDevice) {
+  const struct {
+    QString simulate;
+    int exitCode;
+  } cases[] = {
+      {"--simulate=arrive=700", 0},
+      {"--simulate=devices=0", 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.simulate.toStdString());
+    const FlashRun run = Run({c.simulate, "--wait-for-device", "2", "--dry-run", "--yes"});
+    EXPECT_EQ(run.exitCode, c.exitCode) << run.stdErr.toStdString();
+  }
+}
+
+// --repeat: each device of a bench series is programmed in turn, each gets its result, and the
+// summary counts them.
+TEST_F(FlashE2e, RepeatProgramsOneDeviceAfterAnother) {
+  const FlashRun run =
+      Run({"--simulate=pid=0x8105,series=2,restart=100", "--yes", "--repeat", "2"});
+  ASSERT_EQ(run.exitCode, 0) << run.stdErr.toStdString();
+  std::vector<QString> serials;
+  QJsonObject summary;
+  for (const QJsonObject& event : run.events) {
+    if (event["event"] == "result") {
+      EXPECT_EQ(event["result"].toString(), "ok");
+      serials.push_back(event["serial"].toString());
+    }
+    if (event["event"] == "summary") summary = event;
+  }
+  EXPECT_EQ(serials, (std::vector<QString>{"KAVSBL01234567890ABCDE", "KAVSBL01234567890ABC01"}));
+  EXPECT_EQ(summary["programmed"].toInt(), 2);
+  EXPECT_EQ(summary["failed"].toInt(), 0);
+}
+
 TEST_F(FlashE2e, WithoutTerminalOrYesNothingIsChanged) {
   const FlashRun run = Run({"--simulate"});
   EXPECT_EQ(run.exitCode, 6);

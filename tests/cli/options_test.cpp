@@ -116,6 +116,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"WaitZero", {"--wait=0"}, "\"0\""},
         BadCase{"WaitTooLong", {"--wait=86401"}, "86401"},
         BadCase{"WaitForDeviceZero", {"--wait-for-device=0"}, "\"0\""},
+        BadCase{"RepeatZero", {"--repeat=0"}, "--repeat"},
         BadCase{"FlagWithValue", {"--json=yes"}, "--json"},
         BadCase{"Twice", {"--yes", "--yes"}, "more than once"},
         BadCase{"TwiceMixed", {"--dir=a", "--dir", "b"}, "more than once"},
@@ -135,6 +136,27 @@ TEST(CommandLine, SimulateOptionsReachTheSimulator) {
   EXPECT_FALSE(outcome.options.simulate->replugDelay.has_value());
   ASSERT_EQ(outcome.options.simulate->faults.size(), 1u);
   EXPECT_EQ(outcome.options.simulate->faults[0].offset, 56u);
+}
+
+// The count of --repeat is optional: a FILE after it is no count.
+TEST(CommandLine, RepeatTakesAnOptionalCount) {
+  const struct {
+    std::vector<std::string> arguments;
+    unsigned count;
+    std::string file;
+  } cases[] = {
+      {{"--repeat", "3", "a.hex"}, 3, "a.hex"},
+      {{"--repeat", "a.hex"}, 0, "a.hex"},
+      {{"--repeat=12"}, 12, ""},
+      {{"--repeat"}, 0, ""},
+  };
+  for (const auto& c : cases) {
+    const ParseOutcome outcome = ParseCommandLine(c.arguments);
+    ASSERT_EQ(outcome.kind, Kind::Run) << outcome.error;
+    EXPECT_TRUE(outcome.options.repeat);
+    EXPECT_EQ(outcome.options.repeatCount, c.count);
+    EXPECT_EQ(outcome.options.file, c.file);
+  }
 }
 
 TEST(CommandLine, FirstOfHelpVersionOrErrorDecides) {
