@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <span>
 
 #include "cli/exit_codes.hpp"
@@ -82,6 +83,11 @@ void Driver::StartWizard() {
   imageReported_ = false;
   endStatus_.clear();
   confirmed_ = settings_.yes;
+  target_.reset();
+  image_.reset();
+  stepSeconds_.clear();
+  lastStep_ = -1;
+  view_.TakeDiagnostics();
   clock_.start();
   if (!wizard_->Start()) {
     Quit(kExitDeviceCount);
@@ -91,6 +97,11 @@ void Driver::StartWizard() {
 }
 
 void Driver::ReportFacts(const Situation& situation) {
+  if (situation.page.enteredStep != lastStep_ && situation.page.enteredStep >= 0) {
+    lastStep_ = situation.page.enteredStep;
+    stepSeconds_.emplace_back(static_cast<unsigned>(lastStep_),
+                              static_cast<double>(clock_.nsecsElapsed()) / 1e9);
+  }
   if (!situation.page.next) return;
   if (situation.page.enteredStep == static_cast<int>(wizard::Step::DeviceSearch) &&
       !targetReported_) {
@@ -104,6 +115,7 @@ void Driver::ReportFacts(const Situation& situation) {
     target.serial = device.SerialString.data();
     target.partNumber = target.serial.substr(0, 10);
     reporter_.Target(target);
+    target_ = target;
   }
   const firmware::FirmwareImage* image = wizard_->ChosenImage();
   if (situation.page.enteredStep == static_cast<int>(wizard::Step::FirmwareSearch) && image &&
@@ -122,6 +134,7 @@ void Driver::ReportFacts(const Situation& situation) {
     report.productCode = image->ProductCode();
     report.version = info.fileVersion;
     reporter_.Image(report);
+    image_ = report;
   }
 }
 
@@ -308,6 +321,7 @@ void Driver::Quit(int code) {
     result.seconds = static_cast<double>(clock_.nsecsElapsed()) / 1e9;
     reporter_.Result(result);
     lastSerial_ = result.serial;
+    if (settings_.keepRecord) settings_.keepRecord(LogLine(Record(result)));
     ++(result.outcome == Outcome::Ok       ? summary_.programmed
        : result.outcome == Outcome::Failed ? summary_.failed
                                            : summary_.refused);
@@ -326,6 +340,30 @@ void Driver::Quit(int code) {
   between_ = Between::Unplug;
   reporter_.Notice("Waiting for the device to be unplugged ...");
   devicePoll_.start(kDevicePollMs);
+}
+
+LogRecord Driver::Record(const ResultReport& result) {
+  LogRecord record;
+  record.result = result;
+  record.time = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toStdString();
+  record.simulated = settings_.simulated;
+  record.before = target_;
+  const device::DeviceInfoRecord device = wizard_->DeviceIdentity();
+  record.after.productId = device.ProductId;
+  record.after.loaderMode = wizard_->DeviceInLoader();
+  record.after.release = static_cast<std::uint16_t>(device.VersionWord & 0xFFFF);
+  record.after.version = firmware::VersionText(device.VersionWord);
+  record.after.serial = device.SerialString.data();
+  record.after.partNumber = record.after.serial.substr(0, 10);
+  record.image = image_;
+  // Each step's seconds: from its entry to the next one's, the last to the end.
+  const double end = result.seconds;
+  for (std::size_t k = 0; k < stepSeconds_.size(); ++k) {
+    const double until = k + 1 < stepSeconds_.size() ? stepSeconds_[k + 1].second : end;
+    record.stepSeconds.emplace_back(stepSeconds_[k].first, until - stepSeconds_[k].second);
+  }
+  record.diagnostics = view_.TakeDiagnostics();
+  return record;
 }
 
 void Driver::Finish(int code) {

@@ -12,6 +12,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "cli/autopilot.hpp"
 #include "cli/reporter.hpp"
@@ -31,6 +33,9 @@ struct DriverSettings {
   bool allowReinstall = false;
   bool allowOlder = false;
   std::string firmwareDirectory;  // where the chosen image lies, for its path
+  // Keeps the run log's line of each device (--log, the history); none when empty.
+  std::function<void(const QByteArray& line)> keepRecord;
+  bool simulated = false;
   // --repeat: one device after another, `repeatCount` of them (0: until interrupted).
   bool repeat = false;
   unsigned repeatCount = 0;
@@ -62,6 +67,8 @@ class Driver final : public QObject {
   void End(Move how, int code);
   // The device's run has ended with `code`: reports it and goes on to the next device, or ends.
   void Quit(int code);
+  // The run log's record of the device that ended with `result`.
+  LogRecord Record(const ResultReport& result);
   // Ends the event loop; with --repeat after the summary, with its exit code.
   void Finish(int code);
   Situation CurrentSituation() const;
@@ -86,6 +93,11 @@ class Driver final : public QObject {
   Summary summary_;
   std::optional<int> firstFailure_;
   std::string lastSerial_;  // of the device that ended last
+  // What the run log keeps of the current device.
+  std::optional<TargetReport> target_;
+  std::optional<ImageReport> image_;
+  std::vector<std::pair<unsigned, double>> stepSeconds_;
+  int lastStep_ = -1;
   bool targetReported_ = false;
   bool imageReported_ = false;
   QElapsedTimer clock_;    // since the device's run began

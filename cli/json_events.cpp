@@ -2,8 +2,10 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 
 #include "frontend/text.hpp"
+#include "wizard/version.hpp"
 
 namespace kavori::cli {
 
@@ -127,6 +129,38 @@ JsonEvent ResultEvent(const ResultReport& result) {
            result.failedStep ? QJsonValue(static_cast<qint64>(*result.failedStep)) : QJsonValue()},
           {"status", frontend::DecodeText(result.status)},
           {"seconds", result.seconds}};
+}
+
+namespace {
+
+// An event's fields without "event" and "t", as an object of the log line.
+QJsonObject Fields(const JsonEvent& event) {
+  QJsonObject object;
+  for (const auto& [key, value] : event) {
+    if (QLatin1String(key) != QLatin1String("event")) object.insert(QLatin1String(key), value);
+  }
+  return object;
+}
+
+}  // namespace
+
+QByteArray LogLine(const LogRecord& record) {
+  QJsonObject line = Fields(ResultEvent(record.result));
+  line.insert("time", QString::fromStdString(record.time));
+  line.insert("tool_version", QString::fromLatin1(wizard::kVersionText));
+  line.insert("simulated", record.simulated);
+  if (record.image) line.insert("image", Fields(ImageEvent(*record.image)));
+  line.insert("device_before",
+              record.before ? QJsonValue(Fields(TargetEvent(*record.before))) : QJsonValue());
+  line.insert("device_after", Fields(TargetEvent(record.after)));
+  QJsonArray steps;
+  for (const auto& [step, seconds] : record.stepSeconds)
+    steps.append(QJsonObject{{"step", static_cast<qint64>(step)}, {"seconds", seconds}});
+  line.insert("steps", steps);
+  QJsonArray diagnostics;
+  for (const std::string& text : record.diagnostics) diagnostics.append(frontend::DecodeText(text));
+  line.insert("diagnostics", diagnostics);
+  return QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n';
 }
 
 JsonEvent SummaryEvent(const Summary& summary) {

@@ -88,4 +88,18 @@ JsonEvent ProgressEvent(int percent, std::uint64_t bytes, std::uint64_t totalByt
 JsonEvent ResultEvent(const ResultReport& result);
 JsonEvent SummaryEvent(const Summary& summary);
 
+// What the run log keeps of one device (--log, the history).
+struct LogRecord {
+  ResultReport result;
+  std::string time;  // ISO 8601, UTC, when the device ended
+  bool simulated = false;
+  std::optional<TargetReport> before;  // as the device search accepted it
+  TargetReport after;                  // as the tool last saw it
+  std::optional<ImageReport> image;
+  std::vector<std::pair<unsigned, double>> stepSeconds;  // each step entered, in order
+  std::vector<std::string> diagnostics;
+};
+// The record as one compact JSON line, '\n' included.
+QByteArray LogLine(const LogRecord& record);
+
 }  // namespace kavori::cli

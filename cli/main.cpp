@@ -16,6 +16,7 @@
 #include "cli/reporter.hpp"
 #include "cli/terminal_view.hpp"
 #include "frontend/diagnose.hpp"
+#include "frontend/run_log.hpp"
 #include "frontend/session.hpp"
 #include "frontend/text.hpp"
 #include "platform/terminal_io.hpp"
@@ -44,6 +45,17 @@ int DiagnoseExitCode(frontend::DiagnoseOutcome outcome) {
     case frontend::DiagnoseOutcome::Ready:
       break;
   }
+  return cli::kExitProgrammed;
+}
+
+// --history: the log lines kept of earlier devices, oldest first.
+int PrintHistory() {
+  QByteArray lines;
+  if (auto error = frontend::ReadHistory(frontend::HistoryPath(), lines)) {
+    std::cerr << "kavori-flash: " << frontend::TerminalValue(*error) << '\n';
+    return cli::kExitFailed;
+  }
+  std::cout.write(lines.constData(), lines.size());
   return cli::kExitProgrammed;
 }
 
@@ -94,6 +106,17 @@ int Run(const cli::CliOptions& options, const std::string& directory, const std:
   settings.allowReinstall = options.allowReinstall;
   settings.allowOlder = options.allowOlder;
   settings.firmwareDirectory = directory;
+  settings.simulated = options.simulate.has_value();
+  settings.keepRecord = [&options, &reporter](const QByteArray& line) {
+    if (!options.logPath.empty()) {
+      if (auto error = frontend::AppendLine(options.logPath, line))
+        reporter->Warning("--log: " + *error);
+    }
+    const std::string history = frontend::HistoryPath();
+    if (history.empty()) return;
+    if (auto error = frontend::AppendToHistory(history, line))
+      reporter->Warning("history: " + *error);
+  };
   settings.repeat = options.repeat;
   settings.repeatCount = options.repeatCount;
   cli::Driver driver(wizard, view, *reporter, settings, [&session, &fileName]() -> wizard::Wizard& {
@@ -142,6 +165,12 @@ int main(int argc, char** argv) {
       return UsageError(parsed.error);
     case cli::ParseOutcome::Kind::Run:
       break;
+  }
+  if (parsed.options.history) return PrintHistory();
+  // A log that cannot be written is found now, not after a device has been programmed.
+  if (!parsed.options.logPath.empty()) {
+    if (auto error = frontend::AppendLine(parsed.options.logPath, QByteArray()))
+      return UsageError("--log: " + *error);
   }
   // A named FILE is the one entry of its directory that step 2 judges; its bytes are split, not
   // decoded, so that any name the file system holds reaches the file.

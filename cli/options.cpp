@@ -17,6 +17,7 @@ constexpr OptionSpec kOptions[] = {
     {"--yes", false},         {"--dry-run", false},
     {"--diagnose", false},    {"--allow-reinstall", false},
     {"--allow-older", false}, {"--wait-for-device", true},
+    {"--log", true},          {"--history", false},
 };
 
 // Decimal digits only, from `minimum` to `maximum`.
@@ -68,6 +69,11 @@ std::optional<std::string> Apply(std::string_view name, std::string_view value,
       return "--wait-for-device: \"" + std::string(value) +
              "\" is not a number of seconds from 1 to 86400";
     options.waitForDeviceSeconds = *seconds;
+  } else if (name == "--log") {
+    if (value.empty()) return "--log needs a file";
+    options.logPath = std::string(value);
+  } else if (name == "--history") {
+    options.history = true;
   } else if (name == "--json") {
     options.json = true;
   } else if (name == "--yes") {
@@ -171,6 +177,13 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments) {
     return Error("--dir searches a folder, FILE names the image: give one of them");
   if (outcome.options.diagnose && !outcome.options.file.empty())
     return Error("--diagnose reports on the folder (--dir) and takes no FILE");
+  if (outcome.options.history) {
+    if (!outcome.options.file.empty())
+      return Error("--history prints the history and takes no FILE");
+    for (const std::string_view name : seen) {
+      if (name != "--history") return Error("--history prints the history and takes no option");
+    }
+  }
   if (outcome.options.diagnose) {
     // Given, not merely differing from its default: "--wait 120" is as out of place.
     for (const std::string_view name : seen) {
@@ -207,6 +220,11 @@ Options:
                           next one, and go on; end after N devices (default: until Ctrl-C
                           between two devices), with a summary; exit code 0 only if every
                           device was programmed, else the first failure's
+  --log FILE              append one JSON line per device to FILE: the result, the image,
+                          the device before and after, each step's seconds, the diagnostics
+                          (the same line goes to the history as well)
+  --history               print the history: the log lines of the last 1000 devices, kept in
+                          $XDG_STATE_HOME/kavori/history.jsonl (~/.local/state/kavori/...)
   --json                  one JSON object per line on stdout instead of text
   --diagnose              change nothing; report the devices, the start-up count, the in-use
                           lock and every firmware file as the wizard would judge them

@@ -33,6 +33,10 @@ struct CliOptions {
   unsigned waitSeconds = kDefaultWaitSeconds;
   // With no Kavori connected at start, wait this long for one (0: do not wait).
   unsigned waitForDeviceSeconds = 0;
+  // --log FILE: one JSON line per device appended to FILE.
+  std::string logPath;
+  // --history: print the history of earlier runs and end.
+  bool history = false;
   // --repeat [N]: one device after another, N of them (0: until interrupted between devices).
   bool repeat = false;
   unsigned repeatCount = 0;

@@ -75,7 +75,10 @@ bool TerminalView::AskYesNo(const std::string& text) {
 void TerminalView::ShowStartupMessage(const std::string& text) { reporter_.StartupBox(text); }
 
 void TerminalView::ShowDiagnostics(const std::vector<platform::Diagnostic>& causes) {
-  for (const std::string& line : frontend::DiagnosticLines(causes)) reporter_.Diagnostic(line);
+  for (const std::string& line : frontend::DiagnosticLines(causes)) {
+    reporter_.Diagnostic(line);
+    diagnostics_.push_back(line);
+  }
 }
 
 void TerminalView::Changed() {

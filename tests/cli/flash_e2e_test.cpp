@@ -3,6 +3,7 @@
 #include <signal.h>
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QJsonArray>
 #include <algorithm>
 #include <vector>
@@ -224,6 +225,24 @@ TEST_F(FlashE2e, RepeatProgramsOneDeviceAfterAnother) {
   EXPECT_EQ(serials, (std::vector<QString>{"KAVSBL01234567890ABCDE", "KAVSBL01234567890ABC01"}));
   EXPECT_EQ(summary["programmed"].toInt(), 2);
   EXPECT_EQ(summary["failed"].toInt(), 0);
+}
+
+// --log keeps one line per device, and the history gets the same line.
+TEST_F(FlashE2e, LogAndHistoryKeepTheDevicesLine) {
+  const QString log = stateDir.filePath("bench.jsonl");
+  const FlashRun run = Run({"--simulate=pid=0x8105", "--yes", "--log", log});
+  ASSERT_EQ(run.exitCode, 0) << run.stdErr.toStdString();
+  QFile file(log);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const QByteArray line = file.readAll();
+  const QJsonObject record = QJsonDocument::fromJson(line).object();
+  EXPECT_EQ(record["result"].toString(), "ok");
+  EXPECT_EQ(record["image"].toObject()["sha256"].toString(), DemoSha256());
+  EXPECT_EQ(record["device_before"].toObject()["mode"].toString(), "loader");
+  EXPECT_FALSE(record["steps"].toArray().isEmpty());
+  QFile history(stateDir.filePath("kavori/history.jsonl"));
+  ASSERT_TRUE(history.open(QIODevice::ReadOnly));
+  EXPECT_EQ(history.readAll(), line);
 }
 
 TEST_F(FlashE2e, WithoutTerminalOrYesNothingIsChanged) {

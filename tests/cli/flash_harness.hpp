@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdint>
@@ -96,6 +97,10 @@ class FlashHarness : public ::testing::Test {
     QStringList all{"--json"};
     all << arguments;
     seen.clear();
+    // The history goes to a folder of the test's own, never the user's.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("XDG_STATE_HOME", stateDir.path());
+    process.setProcessEnvironment(environment);
     process.start(QStringLiteral(KAVORI_FLASH_PATH), all);
     ASSERT_TRUE(process.waitForStarted()) << process.errorString().toStdString();
     process.closeWriteChannel();
@@ -149,6 +154,7 @@ class FlashHarness : public ::testing::Test {
   }
 
   QTemporaryDir firmwareDir;
+  QTemporaryDir stateDir;
   QProcess process;
   QByteArray seen;
 };
