@@ -1,6 +1,8 @@
 #include "frontend/diagnose.hpp"
 
+#include <QFileInfo>
 #include <QJsonArray>
+#include <algorithm>
 #include <sstream>
 #include <system_error>
 
@@ -9,6 +11,7 @@
 #include "firmware/firmware_selection.hpp"
 #include "frontend/diagnostics.hpp"
 #include "frontend/text.hpp"
+#include "platform/user_identity.hpp"
 #include "wizard/wizard.hpp"
 
 namespace kavori::frontend {
@@ -84,12 +87,26 @@ void Wrapped(std::ostringstream& out, const std::string& first, const std::strin
 
 DiagnoseReport Diagnose(device::DeviceLink& link, const std::string& firmwareDirectory) {
   DiagnoseReport report;
+  report.version = wizard::kVersionText;
+  report.udevRule = UdevRulePath();
+  report.ruleInstalled = QFileInfo::exists(QString::fromStdString(report.udevRule));
+  report.groups = platform::host::CurrentUserGroups();
+  report.seatSession = platform::host::ActiveSeatSession();
   report.directory = firmwareDirectory;
   report.nodes = device::InventoryKavoriNodes(link);
   std::vector<platform::Diagnostic> causes;
   for (const device::NodeReport& node : report.nodes)
     causes.insert(causes.end(), node.causes.begin(), node.causes.end());
-  if (std::optional<std::string> hint = PermissionHint(causes)) report.hints.push_back(*hint);
+  if (std::optional<std::string> hint = PermissionHint(causes)) {
+    report.hints.push_back(*hint);
+    // The rule reaches a user at the seat or in group plugdev: say which way is left.
+    const bool plugdev =
+        std::find(report.groups.begin(), report.groups.end(), "plugdev") != report.groups.end();
+    if (report.seatSession != true && !plugdev)
+      report.hints.push_back(
+          "this user has no active seat session and is not in group plugdev: add it to the group "
+          "(\"sudo adduser USER plugdev\") and log in again");
+  }
   CountDevices(link.Services(), report);
   TestLock(link.Services(), report);
 
@@ -134,6 +151,18 @@ DiagnoseReport Diagnose(device::DeviceLink& link, const std::string& firmwareDir
 
 std::string DiagnoseText(const DiagnoseReport& report) {
   std::ostringstream out;
+  out << "kavori-flash " << report.version << "\n\n";
+  Wrapped(out, "Access: udev rule",
+          report.udevRule + (report.ruleInstalled ? " installed" : " NOT installed"), 2);
+  std::string groups;
+  for (const std::string& group : report.groups)
+    groups += (groups.empty() ? "" : ", ") + TerminalValue(group);
+  Wrapped(out, "  groups:", groups, 4);
+  out << "  active seat session: "
+      << (!report.seatSession   ? "cannot be told"
+          : *report.seatSession ? "yes"
+                                : "no")
+      << "\n\n";
   out << "Devices of vendor 0x0BEF (HID nodes):\n";
   if (report.nodes.empty()) out << "  none\n";
   for (const device::NodeReport& node : report.nodes) {
@@ -263,7 +292,16 @@ QJsonObject DiagnoseJson(const DiagnoseReport& report) {
   QJsonObject count{{"readable", report.listReadable},
                     {"count", static_cast<qint64>(report.count)},
                     {"instances", instances}};
-  QJsonObject document{{"nodes", nodes},
+  QJsonArray groups;
+  for (const std::string& group : report.groups) groups.append(DecodeText(group));
+  const QJsonObject access{
+      {"udev_rule", QString::fromStdString(report.udevRule)},
+      {"rule_installed", report.ruleInstalled},
+      {"groups", groups},
+      {"seat_session", report.seatSession ? QJsonValue(*report.seatSession) : QJsonValue()}};
+  QJsonObject document{{"version", QString::fromStdString(report.version)},
+                       {"access", access},
+                       {"nodes", nodes},
                        {"count", count},
                        {"lock", lock},
                        {"device_search", search},

@@ -171,8 +171,10 @@ TEST_F(DiagnoseTest, JsonDocumentHasItsDocumentedShape) {
   MakeWorld("");
   Put("f.hex", Code("KAVSBL", "0099", "0099"));
   const QJsonObject document = DiagnoseJson(Diagnose(Link(), dir_.Path()));
-  EXPECT_EQ(document.keys(), (QStringList{"count", "device_search", "directory", "files", "hints",
-                                          "lock", "nodes", "verdict"}));
+  EXPECT_EQ(document.keys(), (QStringList{"access", "count", "device_search", "directory", "files",
+                                          "hints", "lock", "nodes", "verdict", "version"}));
+  EXPECT_EQ(document["access"].toObject().keys(),
+            (QStringList{"groups", "rule_installed", "seat_session", "udev_rule"}));
   const QJsonObject node = document["nodes"].toArray().first().toObject();
   EXPECT_EQ(node.keys(),
             (QStringList{"causes", "input_length", "mode", "opened", "output_length", "path",
