@@ -223,7 +223,7 @@ void CFwToolDlg::ShowStartupMessage(const std::string& text) {
 
 void CFwToolDlg::ShowDiagnostics(const std::vector<platform::Diagnostic>& causes) {
   for (const std::string& line : frontend::DiagnosticLines(causes))
-    std::cerr << "kavori-fwtool: " << frontend::TerminalText(line) << '\n';
+    std::cerr << "kavori-fwtool: " << frontend::TerminalValue(line) << '\n';
   // A user who started the window from the desktop menu never reads stderr: the causes that only
   // Linux has go below the page's own texts, which stay as they are.
   const std::vector<std::string> shown = frontend::WindowCauseLines(causes);

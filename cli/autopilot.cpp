@@ -14,6 +14,28 @@ constexpr int kProgrammingStep = StepNumber(wizard::Step::Programming);
 constexpr int kFinishedStep = StepNumber(wizard::Step::Finished);
 }  // namespace
 
+ImageVersion CompareImageVersion(bool loaderMode, std::uint32_t fileVersionWord,
+                                 std::uint32_t deviceVersionWord) {
+  if (loaderMode) return ImageVersion::Unknown;
+  const std::uint32_t file = fileVersionWord & 0xFFFFFF;
+  const std::uint32_t device = deviceVersionWord & 0xFFFFFF;
+  if (file == device) return ImageVersion::Same;
+  return file > device ? ImageVersion::Newer : ImageVersion::Older;
+}
+
+bool VersionAllowed(ImageVersion version, const Policy& policy) {
+  switch (version) {
+    case ImageVersion::Same:
+      return policy.allowReinstall;
+    case ImageVersion::Older:
+      return policy.allowOlder;
+    case ImageVersion::Unknown:
+    case ImageVersion::Newer:
+      break;
+  }
+  return true;
+}
+
 int PageExitCode(const Situation& situation) {
   switch (situation.page.enteredStep) {
     case kDeviceSearchStep:
@@ -36,6 +58,8 @@ Decision Decide(const Situation& situation, const Policy& policy) {
     // Next on the information page starts changing the device: the last point to stop.
     if (page.enteredStep == kFirmwareSearchStep) {
       if (policy.dryRun) return {Move::Cancel, kExitProgrammed};
+      if (policy.unattended && !VersionAllowed(situation.imageVersion, policy))
+        return {Move::Cancel, kExitVersionRefused};
       if (!policy.confirmed)
         return {policy.interactive ? Move::AskConfirmation : Move::Cancel,
                 policy.interactive ? 0 : kExitNotConfirmed};

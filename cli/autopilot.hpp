@@ -2,7 +2,17 @@
 // page alone so that the same page always gets the same answer.
 #pragma once
 
+#include <cstdint>
+
 namespace kavori::cli {
+
+// How the chosen image's version stands to the device's. Unknown for a device in its loader,
+// which reports no firmware version.
+enum class ImageVersion { Unknown, Newer, Same, Older };
+
+// Compares the versions as the information page shows them (bits 23..0 of each word).
+ImageVersion CompareImageVersion(bool loaderMode, std::uint32_t fileVersionWord,
+                                 std::uint32_t deviceVersionWord);
 
 // The page as the view saw it after the wizard's last UI task.
 struct Page {
@@ -14,16 +24,25 @@ struct Page {
 
 struct Situation {
   Page page;
-  bool entryInProgress = false;    // wizard::Wizard::EntryInProgress()
-  bool watchingReconnect = false;  // wizard::Wizard::WaitingForDevice()
-  bool programmingFailed = false;  // wizard::Wizard::ProgrammingFailed()
+  bool entryInProgress = false;                       // wizard::Wizard::EntryInProgress()
+  bool watchingReconnect = false;                     // wizard::Wizard::WaitingForDevice()
+  bool programmingFailed = false;                     // wizard::Wizard::ProgrammingFailed()
+  ImageVersion imageVersion = ImageVersion::Unknown;  // on the information page
 };
 
 struct Policy {
   bool dryRun = false;
   bool confirmed = false;    // --yes, or the user answered yes
   bool interactive = false;  // stdin and stdout are terminals
+  // --yes: nobody reads the information page, so the version policy stands in for the reader:
+  // the same version only with allowReinstall, an older one only with allowOlder.
+  bool unattended = false;
+  bool allowReinstall = false;
+  bool allowOlder = false;
 };
+
+// Whether the policy lets an image of `version` be programmed unattended.
+bool VersionAllowed(ImageVersion version, const Policy& policy);
 
 enum class Move {
   Wait,  // a worker will move the wizard on

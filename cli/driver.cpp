@@ -1,6 +1,9 @@
 #include "cli/driver.hpp"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <span>
 
 #include "cli/exit_codes.hpp"
 #include "cli/text.hpp"
@@ -12,28 +15,137 @@ namespace {
 constexpr int kStdin = 0;
 // A longer answer is no answer to a yes/no question.
 constexpr std::size_t kMaxAnswerLength = 256;
+// How often the connected devices are counted while waiting for one; the reconnect watcher
+// looks as often.
+constexpr int kDevicePollMs = 500;
 }  // namespace
 
 Driver::Driver(wizard::Wizard& wizard, TerminalView& view, Reporter& reporter,
-               DriverSettings settings)
-    : wizard_(wizard),
+               DriverSettings settings, std::function<wizard::Wizard&()> nextWizard)
+    : wizard_(&wizard),
+      nextWizard_(std::move(nextWizard)),
       view_(view),
       reporter_(reporter),
       settings_(settings),
       confirmed_(settings.yes) {
   view_.OnPageChange([this] { ScheduleDecision(); });
   reconnectTimer_.setSingleShot(true);
+  connect(&devicePoll_, &QTimer::timeout, this, [this] { PollForDevice(); });
   connect(&reconnectTimer_, &QTimer::timeout, this, [this] { ReconnectTimedOut(); });
 }
 
 void Driver::Begin() {
   if (ended_) return;  // a signal that was pending at start has ended the tool already
-  if (!wizard_.Start()) Quit(kExitDeviceCount);
+  if (settings_.waitForDeviceSeconds > 0 && wizard_->ConnectedDevices() == 0) {
+    reporter_.Notice("Waiting up to " + std::to_string(settings_.waitForDeviceSeconds) +
+                     " s for a Kavori to be connected ...");
+    deviceWait_.start();
+    devicePoll_.start(kDevicePollMs);
+    return;
+  }
+  StartWizard();
+}
+
+void Driver::PollForDevice() {
+  if (ended_) return;
+  std::vector<std::string> instances;
+  const std::uint32_t count = wizard_->ConnectedDevices(&instances);
+  switch (between_) {
+    case Between::Unplug: {
+      // A quick swap may fall between two looks: another serial listed means the last device is
+      // gone too.
+      const bool swapped = count == 1 && !lastSerial_.empty() &&
+                           instances.front().find(lastSerial_) == std::string::npos;
+      if (count != 0 && !swapped) return;
+      between_ = Between::Next;
+      reporter_.Notice("Waiting for the next Kavori ...");
+      if (!swapped) return;
+      break;
+    }
+    case Between::Next:
+      if (count == 0) return;
+      break;
+    case Between::None: {
+      const bool late = deviceWait_.elapsed() >= settings_.waitForDeviceSeconds * 1000LL;
+      if (!late && count == 0) return;
+      break;
+    }
+  }
+  devicePoll_.stop();
+  between_ = Between::None;
+  // The start-up count decides, as without the wait: none (late) or two end with exit code 2.
+  StartWizard();
+}
+
+void Driver::StartWizard() {
+  started_ = false;
+  targetReported_ = false;
+  imageReported_ = false;
+  endStatus_.clear();
+  confirmed_ = settings_.yes;
+  target_.reset();
+  image_.reset();
+  stepSeconds_.clear();
+  lastStep_ = -1;
+  view_.TakeDiagnostics();
+  clock_.start();
+  if (!wizard_->Start()) {
+    Quit(kExitDeviceCount);
+    return;
+  }
+  started_ = true;
+}
+
+void Driver::ReportFacts(const Situation& situation) {
+  if (situation.page.enteredStep != lastStep_ && situation.page.enteredStep >= 0) {
+    lastStep_ = situation.page.enteredStep;
+    stepSeconds_.emplace_back(static_cast<unsigned>(lastStep_),
+                              static_cast<double>(clock_.nsecsElapsed()) / 1e9);
+  }
+  if (!situation.page.next) return;
+  if (situation.page.enteredStep == static_cast<int>(wizard::Step::DeviceSearch) &&
+      !targetReported_) {
+    targetReported_ = true;
+    const device::DeviceInfoRecord device = wizard_->DeviceIdentity();
+    TargetReport target;
+    target.productId = device.ProductId;
+    target.loaderMode = wizard_->DeviceInLoader();
+    target.release = static_cast<std::uint16_t>(device.VersionWord & 0xFFFF);
+    target.version = firmware::VersionText(device.VersionWord);
+    target.serial = device.SerialString.data();
+    target.partNumber = target.serial.substr(0, 10);
+    reporter_.Target(target);
+    target_ = target;
+  }
+  const firmware::FirmwareImage* image = wizard_->ChosenImage();
+  if (situation.page.enteredStep == static_cast<int>(wizard::Step::FirmwareSearch) && image &&
+      !imageReported_) {
+    imageReported_ = true;
+    const firmware::FirmwareInfo& info = wizard_->Information();
+    const std::span<const std::uint8_t> bytes = image->Bytes();
+    ImageReport report;
+    report.path = settings_.firmwareDirectory + "/" + info.fileName;
+    report.size = image->Size();
+    report.sha256 =
+        QCryptographicHash::hash(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())),
+                                 QCryptographicHash::Sha256)
+            .toHex()
+            .toStdString();
+    report.productCode = image->ProductCode();
+    report.version = info.fileVersion;
+    reporter_.Image(report);
+    image_ = report;
+  }
 }
 
 void Driver::Interrupt() {
   if (ended_) return;
-  if (wizard_.ProgrammingActive()) {
+  // Between two devices nothing is under way: the series ends at once.
+  if (between_ != Between::None) {
+    Finish(kExitInterrupted);
+    return;
+  }
+  if (wizard_->ProgrammingActive()) {
     reporter_.Warning(
         "the device is being programmed; an interruption now could leave it unusable, so the "
         "tool goes on");
@@ -57,28 +169,57 @@ void Driver::ScheduleDecision() {
 Situation Driver::CurrentSituation() const {
   Situation situation;
   situation.page = view_.CurrentPage();
-  situation.entryInProgress = wizard_.EntryInProgress();
-  situation.watchingReconnect = wizard_.WaitingForDevice();
-  situation.programmingFailed = wizard_.ProgrammingFailed();
+  situation.entryInProgress = wizard_->EntryInProgress();
+  situation.watchingReconnect = wizard_->WaitingForDevice();
+  situation.programmingFailed = wizard_->ProgrammingFailed();
+  const firmware::FirmwareInfo& info = wizard_->Information();
+  if (situation.page.enteredStep == static_cast<int>(wizard::Step::FirmwareSearch) &&
+      situation.page.next)
+    situation.imageVersion = CompareImageVersion(wizard_->DeviceInLoader(), info.fileVersionWord,
+                                                 info.deviceVersionWord);
   return situation;
 }
 
-void Driver::DecideNow() {
-  if (ended_ || asking_) return;
+Policy Driver::CurrentPolicy() const {
   Policy policy;
   policy.dryRun = settings_.dryRun;
   policy.confirmed = confirmed_;
   policy.interactive = settings_.interactive;
-  const Decision decision = Decide(CurrentSituation(), policy);
+  policy.unattended = settings_.yes;
+  policy.allowReinstall = settings_.allowReinstall;
+  policy.allowOlder = settings_.allowOlder;
+  return policy;
+}
+
+void Driver::SayVersions(ImageVersion version, bool refused) {
+  const firmware::FirmwareInfo& info = wizard_->Information();
+  const bool same = version == ImageVersion::Same;
+  std::string line = "the image has firmware version " + info.fileVersion + ", the device " +
+                     info.deviceVersion + (same ? ": the same version" : ": an older version");
+  if (refused)
+    line += same ? "; not programmed again without --allow-reinstall"
+                 : "; not programmed without --allow-older";
+  reporter_.Warning(line);
+}
+
+void Driver::DecideNow() {
+  // A decision queued by the last device's final page is not about the next device.
+  if (ended_ || asking_ || !started_ || between_ != Between::None) return;
+  const Situation situation = CurrentSituation();
+  ReportFacts(situation);
+  const Decision decision = Decide(situation, CurrentPolicy());
   if (decision.move != Move::AwaitReconnect) reconnectTimer_.stop();
   switch (decision.move) {
     case Move::Wait:
       return;
     case Move::PressNext:
       reporter_.Pressed(Press::Next);
-      wizard_.OnNext();
+      wizard_->OnNext();
       return;
     case Move::AskConfirmation:
+      if (situation.imageVersion == ImageVersion::Same ||
+          situation.imageVersion == ImageVersion::Older)
+        SayVersions(situation.imageVersion, false);
       AskConfirmation();
       return;
     case Move::AwaitReconnect:
@@ -90,6 +231,7 @@ void Driver::DecideNow() {
       return;
     case Move::PressFinish:
     case Move::Cancel:
+      if (decision.exitCode == kExitVersionRefused) SayVersions(situation.imageVersion, true);
       End(decision.move, decision.exitCode);
       return;
   }
@@ -137,6 +279,9 @@ void Driver::ReconnectTimedOut() {
   if (ended_ || asking_) return;
   Policy policy;
   policy.confirmed = true;
+  // The wait is for the device to come back; the settle and the reopening after that are the
+  // wizard's own and end by themselves.
+  if (wizard_->DeviceSeenBack()) return;
   if (Decide(CurrentSituation(), policy).move == Move::AwaitReconnect)
     End(Move::PressFinish, kExitNoReconnect);
   else
@@ -144,25 +289,96 @@ void Driver::ReconnectTimedOut() {
 }
 
 void Driver::End(Move how, int code) {
+  if (endStatus_.empty()) endStatus_ = view_.LastStatus();
   if (asking_) {
     asking_ = false;
     stdinNotifier_->setEnabled(false);
   }
   if (how == Move::PressFinish) {
     reporter_.Pressed(Press::Finish);
-    if (!wizard_.OnFinish()) return;
+    if (!wizard_->OnFinish()) return;
   } else {
     reporter_.Pressed(Press::Cancel);
     // Refused only while a programming run is active; its end changes the page again.
-    if (!wizard_.OnCancel()) return;
+    if (!wizard_->OnCancel()) return;
   }
   Quit(code);
 }
 
 void Driver::Quit(int code) {
-  ended_ = true;
+  devicePoll_.stop();
   reconnectTimer_.stop();
-  wizard_.Teardown();
+  if (started_) {
+    ResultReport result;
+    result.serial = wizard_->DeviceIdentity().SerialString.data();
+    result.outcome = code == kExitProgrammed       ? Outcome::Ok
+                     : code == kExitVersionRefused ? Outcome::Refused
+                                                   : Outcome::Failed;
+    result.exitCode = code;
+    if (code != kExitProgrammed)
+      result.failedStep = static_cast<unsigned>(view_.CurrentPage().enteredStep);
+    result.status = endStatus_.empty() ? view_.LastStatus() : endStatus_;
+    result.seconds = static_cast<double>(clock_.nsecsElapsed()) / 1e9;
+    reporter_.Result(result);
+    lastSerial_ = result.serial;
+    if (settings_.keepRecord) settings_.keepRecord(LogLine(Record(result)));
+    ++(result.outcome == Outcome::Ok       ? summary_.programmed
+       : result.outcome == Outcome::Failed ? summary_.failed
+                                           : summary_.refused);
+    if (code != kExitProgrammed && !firstFailure_) firstFailure_ = code;
+  }
+  wizard_->Teardown();
+  const unsigned handled = summary_.programmed + summary_.failed + summary_.refused;
+  const bool more = settings_.repeat && nextWizard_ && code != kExitInterrupted &&
+                    (settings_.repeatCount == 0 || handled < settings_.repeatCount);
+  if (!more) {
+    Finish(code);
+    return;
+  }
+  // The next device gets a wizard of its own, as a new start of the tool would.
+  wizard_ = &nextWizard_();
+  between_ = Between::Unplug;
+  reporter_.Notice("Waiting for the device to be unplugged ...");
+  devicePoll_.start(kDevicePollMs);
+}
+
+LogRecord Driver::Record(const ResultReport& result) {
+  LogRecord record;
+  record.result = result;
+  record.time = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toStdString();
+  record.simulated = settings_.simulated;
+  record.before = target_;
+  const device::DeviceInfoRecord device = wizard_->DeviceIdentity();
+  record.after.productId = device.ProductId;
+  record.after.loaderMode = wizard_->DeviceInLoader();
+  record.after.release = static_cast<std::uint16_t>(device.VersionWord & 0xFFFF);
+  record.after.version = firmware::VersionText(device.VersionWord);
+  record.after.serial = device.SerialString.data();
+  record.after.partNumber = record.after.serial.substr(0, 10);
+  record.image = image_;
+  // Each step's seconds: from its entry to the next one's, the last to the end.
+  const double end = result.seconds;
+  for (std::size_t k = 0; k < stepSeconds_.size(); ++k) {
+    const double until = k + 1 < stepSeconds_.size() ? stepSeconds_[k + 1].second : end;
+    record.stepSeconds.emplace_back(stepSeconds_[k].first, until - stepSeconds_[k].second);
+  }
+  record.diagnostics = view_.TakeDiagnostics();
+  return record;
+}
+
+void Driver::Finish(int code) {
+  ended_ = true;
+  devicePoll_.stop();
+  between_ = Between::None;
+  if (settings_.repeat) {
+    reporter_.Summary(summary_);
+    // Ending the series between devices is its normal end: the devices decide the code.
+    const unsigned handled = summary_.programmed + summary_.failed + summary_.refused;
+    if (firstFailure_)
+      code = *firstFailure_;
+    else if (handled > 0)
+      code = kExitProgrammed;
+  }
   QCoreApplication::exit(code);
 }
 

@@ -18,6 +18,9 @@ std::string ExitReason(int code) {
       return "the device did not come back in its loader within the --wait time";
     case kExitNotConfirmed:
       return "not confirmed (answer y on a terminal, or pass --yes)";
+    case kExitVersionRefused:
+      return "the image is not newer than the device's firmware (see --allow-reinstall, "
+             "--allow-older)";
     case kExitUsage:
       return "bad command line";
     case kExitInterrupted:

@@ -12,6 +12,7 @@ inline constexpr int kExitDeviceSearch = 3;
 inline constexpr int kExitFirmwareSearch = 4;
 inline constexpr int kExitNoReconnect = 5;
 inline constexpr int kExitNotConfirmed = 6;
+inline constexpr int kExitVersionRefused = 7;  // --yes: same or older image, not allowed
 inline constexpr int kExitUsage = 64;
 inline constexpr int kExitInterrupted = 130;
 

@@ -16,7 +16,9 @@
 #include "cli/reporter.hpp"
 #include "cli/terminal_view.hpp"
 #include "frontend/diagnose.hpp"
+#include "frontend/run_log.hpp"
 #include "frontend/session.hpp"
+#include "frontend/text.hpp"
 #include "platform/terminal_io.hpp"
 #include "platform/termination_signals.hpp"
 #include "wizard/wizard.hpp"
@@ -26,7 +28,9 @@ namespace {
 using namespace kavori;
 
 int UsageError(const std::string& reason) {
-  std::cerr << "kavori-flash: " << reason << " (see kavori-flash --help)\n";
+  // The reason may quote a file name or any other argument.
+  std::cerr << "kavori-flash: " << frontend::TerminalValue(reason)
+            << " (see kavori-flash --help)\n";
   return cli::kExitUsage;
 }
 
@@ -41,6 +45,17 @@ int DiagnoseExitCode(frontend::DiagnoseOutcome outcome) {
     case frontend::DiagnoseOutcome::Ready:
       break;
   }
+  return cli::kExitProgrammed;
+}
+
+// --history: the log lines kept of earlier devices, oldest first.
+int PrintHistory() {
+  QByteArray lines;
+  if (auto error = frontend::ReadHistory(frontend::HistoryPath(), lines)) {
+    std::cerr << "kavori-flash: " << frontend::TerminalValue(*error) << '\n';
+    return cli::kExitFailed;
+  }
+  std::cout.write(lines.constData(), lines.size());
   return cli::kExitProgrammed;
 }
 
@@ -64,7 +79,7 @@ int Diagnose(const cli::CliOptions& options, const std::string& directory, int& 
 }
 
 // Runs the wizard to its end and returns the exit code.
-int Run(const cli::CliOptions& options, const std::string& directory,
+int Run(const cli::CliOptions& options, const std::string& directory, const std::string& fileName,
         platform::host::TerminationSignals* terminationSignals, int& argc, char** argv) {
   QCoreApplication app(argc, argv);
 
@@ -72,9 +87,12 @@ int Run(const cli::CliOptions& options, const std::string& directory,
   const std::unique_ptr<cli::Reporter> reporter =
       options.json ? cli::MakeJsonReporter(std::cout, std::cerr)
                    : cli::MakeHumanReporter(std::cout, std::cerr, stdoutTerminal);
+  reporter->Started(std::vector<std::string>(argv, argv + argc));
   cli::TerminalView view(*reporter);
   frontend::Session session(view, directory, options.simulate);
+  reporter->SetValueSource([&session] { return session.ShownValues(); });
   wizard::Wizard& wizard = session.Wizard();
+  if (!fileName.empty()) wizard.NameFirmwareFile(fileName);
   if (options.replyTimeoutMs) wizard.SetReplyTimeoutMs(*options.replyTimeoutMs);
 
   cli::DriverSettings settings;
@@ -84,7 +102,28 @@ int Run(const cli::CliOptions& options, const std::string& directory,
   settings.interactive = platform::host::IsTerminal(0) &&
                          (options.json ? platform::host::IsTerminal(2) : stdoutTerminal);
   settings.waitSeconds = options.waitSeconds;
-  cli::Driver driver(wizard, view, *reporter, settings);
+  settings.waitForDeviceSeconds = options.waitForDeviceSeconds;
+  settings.allowReinstall = options.allowReinstall;
+  settings.allowOlder = options.allowOlder;
+  settings.firmwareDirectory = directory;
+  settings.simulated = options.simulate.has_value();
+  settings.keepRecord = [&options, &reporter](const QByteArray& line) {
+    if (!options.logPath.empty()) {
+      if (auto error = frontend::AppendLine(options.logPath, line))
+        reporter->Warning("--log: " + *error);
+    }
+    const std::string history = frontend::HistoryPath();
+    if (history.empty()) return;
+    if (auto error = frontend::AppendToHistory(history, line))
+      reporter->Warning("history: " + *error);
+  };
+  settings.repeat = options.repeat;
+  settings.repeatCount = options.repeatCount;
+  cli::Driver driver(wizard, view, *reporter, settings, [&session, &fileName]() -> wizard::Wizard& {
+    wizard::Wizard& next = session.NextWizard();
+    if (!fileName.empty()) next.NameFirmwareFile(fileName);
+    return next;
+  });
 
   std::unique_ptr<QSocketNotifier> signalNotifier;
   if (terminationSignals) {
@@ -120,23 +159,36 @@ int main(int argc, char** argv) {
       std::cout << cli::UsageText();
       return cli::kExitProgrammed;
     case cli::ParseOutcome::Kind::Version:
-      std::cout << wizard::kVersionText << '\n';
+      std::cout << "kavori-flash " << wizard::kVersionText << '\n';
       return cli::kExitProgrammed;
     case cli::ParseOutcome::Kind::Error:
       return UsageError(parsed.error);
     case cli::ParseOutcome::Kind::Run:
       break;
   }
+  if (parsed.options.history) return PrintHistory();
+  // A log that cannot be written is found now, not after a device has been programmed.
+  if (!parsed.options.logPath.empty()) {
+    if (auto error = frontend::AppendLine(parsed.options.logPath, QByteArray()))
+      return UsageError("--log: " + *error);
+  }
+  // A named FILE is the one entry of its directory that step 2 judges; its bytes are split, not
+  // decoded, so that any name the file system holds reaches the file.
+  const std::string& file = parsed.options.file;
+  const std::size_t slash = file.rfind('/');
+  const std::string fileName = slash == std::string::npos ? file : file.substr(slash + 1);
+  std::string directory = parsed.options.directory;
+  if (!file.empty() && slash != std::string::npos)
+    directory = slash == 0 ? "/" : file.substr(0, slash);
   // The search reads the current directory by its full path, like any other directory.
-  const std::string directory =
-      parsed.options.directory.empty() ? frontend::CurrentDirectory() : parsed.options.directory;
-  if (!QFileInfo(QString::fromStdString(directory)).isDir())
+  if (directory.empty()) directory = frontend::CurrentDirectory();
+  if (file.empty() && !QFileInfo(QString::fromStdString(directory)).isDir())
     return UsageError("--dir: \"" + directory + "\" is not a directory");
   try {
     if (parsed.options.diagnose) return Diagnose(parsed.options, directory, argc, argv);
-    return Run(parsed.options, directory, terminationSignals.get(), argc, argv);
+    return Run(parsed.options, directory, fileName, terminationSignals.get(), argc, argv);
   } catch (const std::exception& error) {
-    std::cerr << "kavori-flash: " << error.what() << '\n';
+    std::cerr << "kavori-flash: " << frontend::TerminalValue(error.what()) << '\n';
     return cli::kExitFailed;
   }
 }

@@ -1,10 +1,12 @@
 #include "cli/reporter.hpp"
 
+#include <QElapsedTimer>
 #include <cstdio>
 
 #include "cli/exit_codes.hpp"
 #include "cli/text.hpp"
 #include "frontend/text.hpp"
+#include "wizard/version.hpp"
 
 namespace kavori::cli {
 
@@ -17,12 +19,14 @@ class HumanReporter final : public Reporter {
   HumanReporter(std::ostream& out, std::ostream& err, bool terminal)
       : out_(out), err_(err), terminal_(terminal) {}
 
+  void SetValueSource(ValueSource source) override { values_ = std::move(source); }
+
   void StepEntered(unsigned) override {}
 
   void Status(const std::string& text, bool failed, std::optional<int> progressPercent) override {
     if (terminal_) {
       if (progressPercent) {
-        const std::string line = ProgressLine(*progressPercent, text);
+        const std::string line = ProgressLine(*progressPercent, Shown(text));
         // Pads over a longer earlier line.
         const std::size_t width = std::max(line.size(), progressWidth_);
         out_ << '\r' << line << std::string(width - line.size(), ' ') << std::flush;
@@ -30,11 +34,11 @@ class HumanReporter final : public Reporter {
         return;
       }
     }
-    Line(failed ? err_ : out_, "Status: " + frontend::TerminalText(text));
+    Line(failed ? err_ : out_, "Status: " + Shown(text));
   }
 
   void Message(const std::string& text, bool failed) override {
-    Line(failed ? err_ : out_, "\n" + frontend::TerminalText(text) + "\n");
+    Line(failed ? err_ : out_, "\n" + Shown(text) + "\n");
   }
 
   void ButtonChanged(Button, bool) override {}
@@ -45,15 +49,15 @@ class HumanReporter final : public Reporter {
 
   void Foreground() override {}
 
-  void StartupBox(const std::string& text) override { Line(err_, frontend::TerminalText(text)); }
+  void StartupBox(const std::string& text) override { Line(err_, Shown(text)); }
 
   void Question(const std::string& text, bool answer) override {
-    Line(out_, frontend::TerminalText(text) + (answer ? " Yes" : " No"));
+    Line(out_, Shown(text) + (answer ? " Yes" : " No"));
   }
 
   void Prompt(const std::string& text) override {
     EndOpenLine();
-    out_ << frontend::TerminalText(text) << " [y/N] " << std::flush;
+    out_ << Shown(text) << " [y/N] " << std::flush;
     promptOpen_ = true;
   }
 
@@ -71,14 +75,15 @@ class HumanReporter final : public Reporter {
     }
   }
 
-  void Notice(const std::string& text) override { Line(out_, text); }
+  void Notice(const std::string& text) override { Line(out_, Shown(text)); }
 
   void Warning(const std::string& text) override {
-    Line(err_, std::string(kToolName) + ": " + text);
+    Line(err_, std::string(kToolName) + ": " + frontend::TerminalValue(text));
   }
 
+  // One line each, naming paths and device strings: nothing in it may break the line.
   void Diagnostic(const std::string& text) override {
-    Line(err_, std::string(kToolName) + ": " + frontend::TerminalText(text));
+    Line(err_, std::string(kToolName) + ": " + frontend::TerminalValue(text));
   }
 
   // An open line under the status, redrawn in place until the next line is written.
@@ -103,6 +108,12 @@ class HumanReporter final : public Reporter {
                    ", flash SHA-256 " + device->flashSha256);
   }
 
+  void Summary(const cli::Summary& summary) override {
+    Line(out_, "Devices: " + std::to_string(summary.programmed) + " programmed, " +
+                   std::to_string(summary.failed) + " failed, " + std::to_string(summary.refused) +
+                   " refused");
+  }
+
   void Exit(int code) override {
     if (code != kExitProgrammed)
       Line(err_, std::string(kToolName) + ": " + ExitReason(code) + " (exit code " +
@@ -118,6 +129,11 @@ class HumanReporter final : public Reporter {
     promptOpen_ = false;
   }
 
+  // A text of the wizard or the tool with the values it holds kept on their line.
+  std::string Shown(const std::string& text) const {
+    return frontend::TerminalText(text, values_ ? values_() : std::vector<std::string>());
+  }
+
   void Line(std::ostream& stream, const std::string& text) {
     EndOpenLine();
     stream << text << '\n' << std::flush;
@@ -126,17 +142,32 @@ class HumanReporter final : public Reporter {
   std::ostream& out_;
   std::ostream& err_;
   const bool terminal_;
+  ValueSource values_;
   std::size_t progressWidth_ = 0;  // 0 while no progress bar is open
   bool promptOpen_ = false;        // the cursor stands behind an unanswered question
 };
 
 class JsonReporter final : public Reporter {
  public:
-  JsonReporter(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
+  JsonReporter(std::ostream& out, std::ostream& err) : out_(out), err_(err) { clock_.start(); }
 
+  void Started(const std::vector<std::string>& argv) override {
+    Emit(StartEvent(wizard::kVersionText, argv));
+  }
+  void Target(const TargetReport& target) override { Emit(TargetEvent(target)); }
+  void Image(const ImageReport& image) override {
+    imageSize_ = image.size;
+    Emit(ImageEvent(image));
+  }
+  void Result(const ResultReport& result) override { Emit(ResultEvent(result)); }
+  void Summary(const cli::Summary& summary) override { Emit(SummaryEvent(summary)); }
   void StepEntered(unsigned step) override { Emit(EnterEvent(step)); }
-  void Status(const std::string& text, bool, std::optional<int>) override {
+  // The status line stays as the page has it; the number goes out as a number beside it.
+  void Status(const std::string& text, bool, std::optional<int> progressPercent) override {
     Emit(TextEvent("status", text));
+    if (progressPercent)
+      Emit(ProgressEvent(*progressPercent,
+                         imageSize_ * static_cast<unsigned>(*progressPercent) / 100, imageSize_));
   }
   void Message(const std::string& text, bool) override { Emit(TextEvent("message", text)); }
   void ButtonChanged(Button button, bool enabled) override { Emit(ButtonEvent(button, enabled)); }
@@ -156,7 +187,7 @@ class JsonReporter final : public Reporter {
   void Pressed(Press button) override { Emit(PressEvent(button)); }
   void Notice(const std::string&) override {}
   void Warning(const std::string& text) override {
-    err_ << kToolName << ": " << frontend::TerminalText(text) << '\n' << std::flush;
+    err_ << kToolName << ": " << frontend::TerminalValue(text) << '\n' << std::flush;
   }
   void Diagnostic(const std::string& text) override { Emit(TextEvent("diagnostic", text)); }
   void Waited(const std::string&, unsigned) override {}
@@ -164,7 +195,9 @@ class JsonReporter final : public Reporter {
   void Exit(int code) override { Emit(ExitEvent(code)); }
 
  private:
-  void Emit(const JsonEvent& event) {
+  // Every event carries `t`, the seconds since the tool started, last.
+  void Emit(JsonEvent event) {
+    event.emplace_back("t", static_cast<double>(clock_.nsecsElapsed()) / 1e9);
     const QByteArray line = JsonLine(event);
     out_.write(line.constData(), line.size());
     out_.flush();
@@ -172,6 +205,8 @@ class JsonReporter final : public Reporter {
 
   std::ostream& out_;
   std::ostream& err_;
+  QElapsedTimer clock_;
+  std::uint64_t imageSize_ = 0;  // of the chosen image, for the progress in bytes
 };
 
 }  // namespace

@@ -3,18 +3,35 @@
 // order on a terminal is the order of events. UI thread only.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "cli/json_events.hpp"
 
 namespace kavori::cli {
 
+// The values from the device and the chosen file that the texts may hold now.
+using ValueSource = std::function<std::vector<std::string>()>;
+
 class Reporter {
  public:
   virtual ~Reporter() = default;
+  // Where human output learns which parts of a text are values, to show them on one line; the
+  // JSON stream keeps every value exact and ignores it.
+  virtual void SetValueSource(ValueSource source) { static_cast<void>(source); }
+  // The first event: the tool's own command line.
+  virtual void Started(const std::vector<std::string>& argv) { static_cast<void>(argv); }
+  // Facts the pages show only inside prose, for a machine reader: the accepted device, the
+  // chosen image and how the device ended. Text output has them on its pages already.
+  virtual void Target(const TargetReport& target) { static_cast<void>(target); }
+  virtual void Image(const ImageReport& image) { static_cast<void>(image); }
+  virtual void Result(const ResultReport& result) { static_cast<void>(result); }
+  // The end of a --repeat series.
+  virtual void Summary(const cli::Summary& summary) = 0;
   virtual void StepEntered(unsigned step) = 0;
   // `failed`: the programming run has failed (the dialog draws the status line red then).
   // `progressPercent`: the run's progress, with its progress texts.

@@ -38,6 +38,7 @@ void TerminalView::SetStatus(const std::string& text, bool failed,
   if (page_.enteredStep == static_cast<int>(wizard::Step::Programming) && !progressPercent &&
       !failed)
     CountSilence(text);
+  status_ = text;
   reporter_.Status(text, failed, progressPercent);
   // A new percentage changes nothing the driver decides on (page, buttons, the run's flags), and
   // a download brings a hundred of them: no decision for those.
@@ -74,7 +75,10 @@ bool TerminalView::AskYesNo(const std::string& text) {
 void TerminalView::ShowStartupMessage(const std::string& text) { reporter_.StartupBox(text); }
 
 void TerminalView::ShowDiagnostics(const std::vector<platform::Diagnostic>& causes) {
-  for (const std::string& line : frontend::DiagnosticLines(causes)) reporter_.Diagnostic(line);
+  for (const std::string& line : frontend::DiagnosticLines(causes)) {
+    reporter_.Diagnostic(line);
+    diagnostics_.push_back(line);
+  }
 }
 
 void TerminalView::Changed() {

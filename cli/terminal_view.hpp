@@ -5,6 +5,8 @@
 #include <QTimer>
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "cli/autopilot.hpp"
 #include "cli/reporter.hpp"
@@ -21,6 +23,10 @@ class TerminalView final : public wizard::WizardView {
   // wizard is in the middle of its step then.
   void OnPageChange(std::function<void()> handler) { pageChanged_ = std::move(handler); }
   const Page& CurrentPage() const { return page_; }
+  // The status line as it stands.
+  const std::string& LastStatus() const { return status_; }
+  // The diagnostic lines shown since the last call.
+  std::vector<std::string> TakeDiagnostics() { return std::exchange(diagnostics_, {}); }
 
   void StepEntered(unsigned step) override;
   void SetMessage(const std::string& text, bool failed) override;
@@ -45,6 +51,8 @@ class TerminalView final : public wizard::WizardView {
   std::string silentStatus_;
   unsigned silentSeconds_ = 0;
   Page page_;
+  std::string status_;
+  std::vector<std::string> diagnostics_;
   std::function<void()> pageChanged_;
 };
 

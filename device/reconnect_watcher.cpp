@@ -28,6 +28,7 @@ void ReconnectWatcher::Watch(WatcherObserver& observer) {
     link_.CloseDeviceLink();
     if (link_.OpenDeviceLink(watchingReconnect_) == kOk) {
       link_.CloseDeviceLink();
+      observer.SeenBack();
       if (!PauseUnlessStopped(2500)) break;
       link_.OpenDeviceLink(watchingReconnect_);
       if (!StopRequested()) observer.Reconnected();

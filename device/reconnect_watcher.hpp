@@ -16,6 +16,8 @@ class DeviceLink;
 class WatcherObserver {
  public:
   virtual ~WatcherObserver() = default;
+  // The device answered in its loader for the first time; it settles before Reconnected.
+  virtual void SeenBack() {}
   // The device is back and the link was opened again (its result is not examined).
   virtual void Reconnected() = 0;
 };

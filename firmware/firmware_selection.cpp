@@ -185,16 +185,17 @@ FirmwareSearchResult SearchResultOf(const std::vector<EntryVerdict>& tried) {
   return FirmwareSearchResult::TargetError;
 }
 
-FirmwareSelection SelectFirmware(const std::string& directory, const TargetDevice& device,
-                                 const platform::Pauses& pauses, std::stop_token stop,
-                                 const std::function<void(const EntryVerdict&)>& visit) {
-  FirmwareSelection selection;
-  const auto entries = ImageEntries(directory);
-  if (!entries) return selection;
+namespace {
 
+// Tries `names` in order; the first suitable one stays loaded.
+FirmwareSelection SelectAmong(const std::string& directory, const std::vector<std::string>& names,
+                              const TargetDevice& device, const platform::Pauses& pauses,
+                              std::stop_token stop,
+                              const std::function<void(const EntryVerdict&)>& visit) {
+  FirmwareSelection selection;
   const char* serial = device.serialString.data();
   std::vector<EntryVerdict> tried;
-  for (const std::string& name : entries.value()) {
+  for (const std::string& name : names) {
     if (!tried.empty()) pauses.Pause(1);
     if (stop.stop_requested()) {
       selection.stopped = true;
@@ -209,6 +210,8 @@ FirmwareSelection SelectFirmware(const std::string& directory, const TargetDevic
     info.fileName = name;
     info.fileVersion = VersionText(selection.image->FileVersionWord());
     info.deviceVersion = VersionText(device.versionWord);
+    info.fileVersionWord = selection.image->FileVersionWord();
+    info.deviceVersionWord = device.versionWord;
     info.partNumber = TextUpToNul(serial, 10);
     const char serialNumber[14] = {serial[10], serial[11], serial[12], serial[13], '-',
                                    serial[14], serial[15], '-',        serial[16], serial[17],
@@ -218,6 +221,22 @@ FirmwareSelection SelectFirmware(const std::string& directory, const TargetDevic
   }
   selection.result = SearchResultOf(tried);
   return selection;
+}
+
+}  // namespace
+
+FirmwareSelection SelectFirmware(const std::string& directory, const TargetDevice& device,
+                                 const platform::Pauses& pauses, std::stop_token stop,
+                                 const std::function<void(const EntryVerdict&)>& visit) {
+  const auto entries = ImageEntries(directory);
+  if (!entries) return {};
+  return SelectAmong(directory, entries.value(), device, pauses, stop, visit);
+}
+
+FirmwareSelection SelectNamedFirmware(const std::string& directory, const std::string& name,
+                                      const TargetDevice& device, std::stop_token stop) {
+  // One entry: the pause between two entries never comes.
+  return SelectAmong(directory, {name}, device, platform::Pauses{}, stop, {});
 }
 
 }  // namespace kavori::firmware

@@ -26,6 +26,9 @@ struct FirmwareInfo {
   std::string deviceVersion;  // the same of the device's VersionWord
   std::string partNumber;     // serial characters 0..9
   std::string serialNumber;   // XXXX-XX-XXXXXX from serial characters 10..21
+  // The words the two versions are the texts of, for a front end that compares them.
+  std::uint32_t fileVersionWord = 0;
+  std::uint32_t deviceVersionWord = 0;
 };
 
 // What the selection knows of the connected device.
@@ -120,5 +123,10 @@ struct FirmwareSelection {
 FirmwareSelection SelectFirmware(const std::string& directory, const TargetDevice& device,
                                  const platform::Pauses& pauses, std::stop_token stop = {},
                                  const std::function<void(const EntryVerdict&)>& visit = {});
+
+// SelectFirmware with the one entry `name` of `directory` as the only candidate: a file the user
+// named, judged exactly as the search judges each entry, whatever its name ends in.
+FirmwareSelection SelectNamedFirmware(const std::string& directory, const std::string& name,
+                                      const TargetDevice& device, std::stop_token stop = {});
 
 }  // namespace kavori::firmware

@@ -1,13 +1,17 @@
 #include "frontend/diagnose.hpp"
 
+#include <QFileInfo>
 #include <QJsonArray>
+#include <algorithm>
 #include <sstream>
+#include <system_error>
 
 #include "device/device_count.hpp"
 #include "device/results.hpp"
 #include "firmware/firmware_selection.hpp"
 #include "frontend/diagnostics.hpp"
 #include "frontend/text.hpp"
+#include "platform/user_identity.hpp"
 #include "wizard/wizard.hpp"
 
 namespace kavori::frontend {
@@ -83,12 +87,26 @@ void Wrapped(std::ostringstream& out, const std::string& first, const std::strin
 
 DiagnoseReport Diagnose(device::DeviceLink& link, const std::string& firmwareDirectory) {
   DiagnoseReport report;
+  report.version = wizard::kVersionText;
+  report.udevRule = UdevRulePath();
+  report.ruleInstalled = QFileInfo::exists(QString::fromStdString(report.udevRule));
+  report.groups = platform::host::CurrentUserGroups();
+  report.seatSession = platform::host::ActiveSeatSession();
   report.directory = firmwareDirectory;
   report.nodes = device::InventoryKavoriNodes(link);
   std::vector<platform::Diagnostic> causes;
   for (const device::NodeReport& node : report.nodes)
     causes.insert(causes.end(), node.causes.begin(), node.causes.end());
-  if (std::optional<std::string> hint = PermissionHint(causes)) report.hints.push_back(*hint);
+  if (std::optional<std::string> hint = PermissionHint(causes)) {
+    report.hints.push_back(*hint);
+    // The rule reaches a user at the seat or in group plugdev: say which way is left.
+    const bool plugdev =
+        std::find(report.groups.begin(), report.groups.end(), "plugdev") != report.groups.end();
+    if (report.seatSession != true && !plugdev)
+      report.hints.push_back(
+          "this user has no active seat session and is not in group plugdev: add it to the group "
+          "(\"sudo adduser USER plugdev\") and log in again");
+  }
   CountDevices(link.Services(), report);
   TestLock(link.Services(), report);
 
@@ -116,6 +134,7 @@ DiagnoseReport Diagnose(device::DeviceLink& link, const std::string& firmwareDir
   firmware::FolderReport folder = firmware::ReportFirmwareFolder(firmwareDirectory, target);
   report.files = std::move(folder.entries);
   report.chosen = folder.chosen;
+  report.listError = folder.listError;
 
   if (report.count != 1) {
     report.verdict = report.count == 0 ? "the wizard stops at start: no Kavori is connected"
@@ -138,21 +157,33 @@ DiagnoseReport Diagnose(device::DeviceLink& link, const std::string& firmwareDir
 
 std::string DiagnoseText(const DiagnoseReport& report) {
   std::ostringstream out;
+  out << "kavori-flash " << report.version << "\n\n";
+  Wrapped(out, "Access: udev rule",
+          report.udevRule + (report.ruleInstalled ? " installed" : " NOT installed"), 2);
+  std::string groups;
+  for (const std::string& group : report.groups)
+    groups += (groups.empty() ? "" : ", ") + TerminalValue(group);
+  Wrapped(out, "  groups:", groups, 4);
+  out << "  active seat session: "
+      << (!report.seatSession   ? "cannot be told"
+          : *report.seatSession ? "yes"
+                                : "no")
+      << "\n\n";
   out << "Devices of vendor 0x0BEF (HID nodes):\n";
   if (report.nodes.empty()) out << "  none\n";
   for (const device::NodeReport& node : report.nodes) {
-    out << "  " << TerminalText(node.path) << '\n';
+    out << "  " << TerminalValue(node.path) << '\n';
     if (node.opened) {
       out << "    " << Hex(node.vendorId) << ':' << Hex(node.productId) << ", " << node.mode
           << " mode, release " << Hex(node.release) << '\n';
-      Wrapped(out, "    product:", '"' + TerminalText(node.product) + '"', 6);
-      Wrapped(out, "    serial:", '"' + TerminalText(node.serial) + '"', 6);
+      Wrapped(out, "    product:", '"' + TerminalValue(node.product) + '"', 6);
+      Wrapped(out, "    serial:", '"' + TerminalValue(node.serial) + '"', 6);
       out << "    reports: input " << node.inputLength << ", output " << node.outputLength
           << " bytes\n";
     }
     // Why it could not be opened, or what could not be read of it.
     for (const platform::Diagnostic& cause : node.causes)
-      Wrapped(out, node.opened ? "    note:" : "    not opened:", TerminalText(cause.text), 6);
+      Wrapped(out, node.opened ? "    note:" : "    not opened:", TerminalValue(cause.text), 6);
   }
   out << "\nStart-up count: ";
   if (!report.listReadable) {
@@ -160,7 +191,7 @@ std::string DiagnoseText(const DiagnoseReport& report) {
   } else {
     out << report.count << '\n';
     for (const std::string& instance : report.instances)
-      Wrapped(out, "  ", TerminalText(instance), 4);
+      Wrapped(out, "  ", TerminalValue(instance), 4);
   }
   out << "\nIn-use lock: ";
   switch (report.lock) {
@@ -170,7 +201,7 @@ std::string DiagnoseText(const DiagnoseReport& report) {
     case DiagnoseReport::LockState::Held:
       if (report.holder)
         out << "held by process " << report.holder->pid << " ("
-            << TerminalText(report.holder->command) << ")\n";
+            << TerminalValue(report.holder->command) << ")\n";
       else
         out << "held by a process this user cannot see\n";
       break;
@@ -183,24 +214,33 @@ std::string DiagnoseText(const DiagnoseReport& report) {
     Wrapped(out, "  because", TerminalText(cause.text), 4);
   if (report.searchResult == device::kOk) {
     Wrapped(out, "  ",
-            '"' + TerminalText(report.product) + "\" serial \"" + TerminalText(report.serial) +
+            '"' + TerminalValue(report.product) + "\" serial \"" + TerminalValue(report.serial) +
                 "\"" + (report.loaderMode ? ", loader mode" : ""),
             4);
   }
-  Wrapped(out, "\nFirmware files in", TerminalText(report.directory) + ":", 2);
-  if (report.files.empty()) out << "  none\n";
+  Wrapped(out, "\nFirmware files in", TerminalValue(report.directory) + ":", 2);
+  if (report.listError != 0)
+    Wrapped(out, "  none: the folder cannot be listed:",
+            std::generic_category().message(report.listError), 4);
+  else if (report.files.empty())
+    out << "  none\n";
   for (std::size_t k = 0; k < report.files.size(); ++k) {
     const firmware::EntryVerdict& file = report.files[k];
-    std::string head = (report.chosen == k ? "* " : "  ") + TerminalText(file.name);
+    std::string head = (report.chosen == k ? "* " : "  ") + TerminalValue(file.name);
     if (file.size) head += " (" + std::to_string(*file.size) + " bytes)";
     Wrapped(out, "", head, 4);
     if (IsValid(file))
       Wrapped(out, "    code",
-              file.productCode + ", version " + firmware::VersionText(file.fileVersionWord), 6);
+              TerminalValue(file.productCode) + ", version " +
+                  firmware::VersionText(file.fileVersionWord),
+              6);
     Wrapped(out, "    ", file.Text(), 6);
   }
-  for (const std::string& hint : report.hints) Wrapped(out, "\nNote:", TerminalText(hint), 2);
-  Wrapped(out, "\nVerdict:", report.verdict, 2);
+  for (const std::string& hint : report.hints) Wrapped(out, "\nNote:", TerminalValue(hint), 2);
+  // The verdict may name the chosen file: decoded as the file list above decodes it.
+  std::vector<std::string> names;
+  if (report.chosen) names.push_back(report.files[*report.chosen].name);
+  Wrapped(out, "\nVerdict:", TerminalText(report.verdict, names), 2);
   return out.str();
 }
 
@@ -264,14 +304,27 @@ QJsonObject DiagnoseJson(const DiagnoseReport& report) {
   QJsonObject count{{"readable", report.listReadable},
                     {"count", static_cast<qint64>(report.count)},
                     {"instances", instances}};
-  return QJsonObject{{"nodes", nodes},
-                     {"count", count},
-                     {"lock", lock},
-                     {"device_search", search},
-                     {"directory", DecodeText(report.directory)},
-                     {"files", files},
-                     {"hints", hints},
-                     {"verdict", QString::fromStdString(report.verdict)}};
+  QJsonArray groups;
+  for (const std::string& group : report.groups) groups.append(DecodeText(group));
+  const QJsonObject access{
+      {"udev_rule", QString::fromStdString(report.udevRule)},
+      {"rule_installed", report.ruleInstalled},
+      {"groups", groups},
+      {"seat_session", report.seatSession ? QJsonValue(*report.seatSession) : QJsonValue()}};
+  QJsonObject document{{"version", QString::fromStdString(report.version)},
+                       {"access", access},
+                       {"nodes", nodes},
+                       {"count", count},
+                       {"lock", lock},
+                       {"device_search", search},
+                       {"directory", DecodeText(report.directory)},
+                       {"files", files},
+                       {"hints", hints},
+                       {"verdict", DecodeText(report.verdict)}};
+  if (report.listError != 0)
+    document.insert("list_error",
+                    QString::fromStdString(std::generic_category().message(report.listError)));
+  return document;
 }
 
 }  // namespace kavori::frontend

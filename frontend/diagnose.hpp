@@ -24,6 +24,13 @@ enum class DiagnoseOutcome {
 };
 
 struct DiagnoseReport {
+  std::string version;  // the tool's
+  // Who may open the device: the udev rule gives it to the user with an active seat session
+  // (uaccess) and to group plugdev.
+  std::string udevRule;  // where the package installs it
+  bool ruleInstalled = false;
+  std::vector<std::string> groups;
+  std::optional<bool> seatSession;  // nullopt: the login manager cannot tell
   std::vector<device::NodeReport> nodes;
   // The start-up count.
   bool listReadable = false;
@@ -41,6 +48,7 @@ struct DiagnoseReport {
   bool loaderMode = false;
   // The firmware folder, and the search's outcome on it.
   std::string directory;
+  int listError = 0;  // errno when the folder cannot be listed
   // Every "*.hex" entry as the search judges it, and the one it would load.
   std::vector<firmware::EntryVerdict> files;
   std::optional<std::size_t> chosen;

@@ -30,7 +30,7 @@ std::string CurrentDirectory() {
 Session::Session(wizard::WizardView& view, std::string firmwareDirectory,
                  std::optional<sim::SimOptions> simulate, platform::Pauses pauses)
     // First: a poster that cannot be made ends the start before any device service exists.
-    : poster_(std::make_unique<QtUiPoster>()) {
+    : poster_(std::make_unique<QtUiPoster>()), view_(view), firmwareDirectory_(firmwareDirectory) {
   platform::Platform services;
   if (simulate) {
     world_ = std::make_unique<sim::SimulatedWorld>(std::move(*simulate));
@@ -43,7 +43,7 @@ Session::Session(wizard::WizardView& view, std::string firmwareDirectory,
   }
   services.pauses = pauses;
   link_ = std::make_unique<device::DeviceLink>(services);
-  wizard_ = std::make_unique<wizard::Wizard>(view, *poster_, *link_, std::move(firmwareDirectory));
+  wizard_ = std::make_unique<wizard::Wizard>(view, *poster_, *link_, firmwareDirectory_);
 }
 
 Session::~Session() {
@@ -53,9 +53,28 @@ Session::~Session() {
   poster_.reset();
 }
 
+wizard::Wizard& Session::NextWizard() {
+  // Torn down first: nothing the old wizard's workers posted reaches the view afterwards.
+  wizard_->Teardown();
+  wizard_ = std::make_unique<wizard::Wizard>(view_, *poster_, *link_, firmwareDirectory_);
+  return *wizard_;
+}
+
 void Session::End() {
   if (wizard_) wizard_->Teardown();
   if (poster_) poster_->Stop();
+}
+
+std::vector<std::string> Session::ShownValues() const {
+  const device::DeviceInfoRecord device = link_->DeviceInfo();
+  const firmware::FirmwareInfo& file = wizard_->Information();
+  return {device.ProductString.data(),
+          device.SerialString.data(),
+          file.fileName,
+          file.fileVersion,
+          file.deviceVersion,
+          file.partNumber,
+          file.serialNumber};
 }
 
 std::optional<SimulatedDevice> Session::DescribeSimulatedDevice() const {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "device/device_link.hpp"
 #include "frontend/ui_poster.hpp"
@@ -58,11 +59,17 @@ class Session {
   Session& operator=(const Session&) = delete;
 
   wizard::Wizard& Wizard() { return *wizard_; }
+  // Tears the current wizard down and makes a new one on the same services and link, for the
+  // next device of a series. UI thread.
+  wizard::Wizard& NextWizard();
   // The device link, for what looks at the device without the wizard (the diagnose report).
   device::DeviceLink& Link() { return *link_; }
   // Tears the wizard down and stops the poster: nothing a worker posted runs after it. The
   // services stay until destruction. Idempotent. UI thread.
   void End();
+  // The values from the device and the chosen file that the wizard's texts may hold now: a front
+  // end shows them defused (frontend::TerminalText). UI thread.
+  std::vector<std::string> ShownValues() const;
 
   bool Simulated() const { return world_ != nullptr; }
   // The first simulated device as it stands now; nullopt without simulation or without devices.
@@ -77,6 +84,8 @@ class Session {
   std::unique_ptr<QtUiPoster> poster_;
   std::unique_ptr<device::DeviceLink> link_;
   std::unique_ptr<wizard::Wizard> wizard_;
+  wizard::WizardView& view_;
+  const std::string firmwareDirectory_;
 };
 
 }  // namespace kavori::frontend

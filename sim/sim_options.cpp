@@ -4,6 +4,7 @@
 #include <set>
 #include <utility>
 
+#include "device/protocol.hpp"
 #include "sim/utf16.hpp"
 
 namespace kavori::sim {
@@ -68,6 +69,18 @@ class Parser {
       return Number(key, value, 0xFFFF, "a number from 0 to 0xFFFF", options_.release);
     if (key == "devices")
       return Number(key, value, kMaxSimDevices, "a number from 0 to 16", options_.devices);
+    if (key == "series") {
+      if (!Number(key, value, kMaxSimDevices, "a number from 1 to 16", options_.series))
+        return false;
+      if (options_.series == 0) return Bad(key, value, "a number from 1 to 16");
+      return true;
+    }
+    if (key == "arrive") {
+      std::uint64_t ms = 0;
+      if (!Number(key, value, kMaxSimDelayMs, "milliseconds from 0 to 600000", ms)) return false;
+      options_.arrival = std::chrono::milliseconds(ms);
+      return true;
+    }
     if (key == "serial") return Text(key, value, options_.serial);
     if (key == "product") return Text(key, value, options_.product);
     if (key == "lock") return Choice(key, value, "held", "free", options_.lockHeld);
@@ -187,6 +200,12 @@ class Parser {
       const std::string_view offset = value.substr(at + 1);
       const auto number = ParseNumber(offset, 0xFFFFFFFF);
       if (!number) return Bad(key, value, "data@OFFSET with OFFSET a number from 0 to 0xFFFFFFFF");
+      // The device is sent blocks at multiples of the block size only: a fault elsewhere would
+      // never fire, and the run it was meant to break would pass.
+      if (*number % device::kBlockSize != 0)
+        return Fail("simulation option " + Quoted(key) + ": " + Quoted(value) +
+                    " is no block start (data blocks start at multiples of " +
+                    std::to_string(device::kBlockSize) + ")");
       fault.offset = static_cast<std::uint32_t>(*number);
     }
     options_.faults.push_back(fault);
@@ -211,8 +230,13 @@ std::optional<SimOptions> ParseSimOptions(std::string_view text, std::string& er
     if (comma == std::string_view::npos) break;
     start = comma + 1;
   }
+  SimOptions options = parser.Take();
+  if (options.series > 1 && options.devices != 1) {
+    error = "simulation options \"series\" and \"devices\" exclude each other";
+    return std::nullopt;
+  }
   error.clear();
-  return parser.Take();
+  return options;
 }
 
 }  // namespace kavori::sim

@@ -5,6 +5,7 @@
 //   pid=N  release=N  serial=TEXT  product=TEXT  devices=N  lock=held|free  held-by=PID:COMMAND
 //   replug=MS|never  replug-into=loader|normal  restart=MS  latency-us=N
 //   nak=CMD[@OFFSET]  silent=CMD[@OFFSET]  unplug=CMD[@OFFSET]  list=unreadable|readable
+//   series=N  arrive=MS
 // Numbers are decimal or 0x-hex. CMD is prepare, enter, data, burn, verify or restart; OFFSET
 // (data only) is the image offset of the block the fault hits. Fault keys may be repeated (the
 // first fault that matches a report wins); every other key may be given once.
@@ -61,7 +62,19 @@ struct SimOptions {
   std::chrono::microseconds latency{0};  // from a command to its reply becoming readable
   std::vector<Fault> faults;
   bool listUnreadable = false;  // the device instance list cannot be read
+  // Kavoris programmed one after another on a bench: only the first is plugged in; a moment after
+  // one has come back from its restart it is unplugged, and the next (with its own serial) is
+  // plugged in a moment later. 1 means the one device. Excludes devices > 1.
+  unsigned series = 1;
+  // The devices present at start (the first of a series) are plugged in this long after the
+  // world is made instead.
+  std::optional<std::chrono::milliseconds> arrival;
 };
+
+// The moments a series leaves between a restarted device's return, its unplugging and the next
+// device's arrival.
+inline constexpr std::chrono::milliseconds kSeriesUnplugAfter{300};
+inline constexpr std::chrono::milliseconds kSeriesNextAfter{300};
 
 // Parses the option text. Returns nullopt and sets `error` to a message that names the offending
 // key (or item) on bad input; never throws. Any thread.

@@ -83,6 +83,7 @@ struct Device {
   std::uint64_t incarnation = 0;
   unsigned pathNumber = 0;
   std::optional<Reappearance> reappearance;
+  std::optional<Clock::time_point> departure;  // a series unplugs it then
   std::vector<ReceivedReport> reports;
   unsigned opens = 0;
 };
@@ -104,11 +105,20 @@ class SimCore : public std::enable_shared_from_this<SimCore> {
  public:
   explicit SimCore(SimOptions options) : options_(std::move(options)) {
     product_ = ToUnits(options_.product);
-    for (unsigned i = 0; i < options_.devices; ++i) {
+    const Clock::time_point now = Clock::now();
+    const unsigned count = options_.series > 1 ? options_.series : options_.devices;
+    for (unsigned i = 0; i < count; ++i) {
       Device device(options_);
       device.serial = SerialFor(options_.serial, i);
       device.serialUnits = ToUnits(device.serial);
       device.pathNumber = nextPath_++;
+      // A series plugs its later devices in one after another (ActLocked).
+      if (i > 0 && options_.series > 1) device.present = false;
+      if (device.present && options_.arrival) {
+        device.present = false;
+        device.reappearance =
+            Reappearance{now + *options_.arrival, device.model.ProductId(), device.model.Release()};
+      }
       devices_.push_back(std::move(device));
     }
   }
@@ -320,6 +330,17 @@ class SimCore : public std::enable_shared_from_this<SimCore> {
 
   // Brings reappearances that are due into effect; the lazy clock of the world.
   void AdvanceLocked(Clock::time_point now) {
+    // Departures first: a series never shows two devices at once.
+    for (std::size_t index = 0; index < devices_.size(); ++index) {
+      Device& device = devices_[index];
+      if (device.departure && *device.departure <= now) {
+        // A return due before the departure came first, though nobody looked in between.
+        if (!device.present && device.reappearance && device.reappearance->at <= *device.departure)
+          AppearLocked(device);
+        device.departure.reset();
+        if (device.present) VanishLocked(index);
+      }
+    }
     for (Device& device : devices_) {
       if (!device.present && device.reappearance && device.reappearance->at <= now)
         AppearLocked(device);
@@ -373,6 +394,15 @@ class SimCore : public std::enable_shared_from_this<SimCore> {
         VanishLocked(index);
         device.reappearance =
             Reappearance{now + response.after, response.productId, response.release};
+        // After its restart the bench takes the device away and plugs in the next one.
+        if (report.size() > 3 && report[3] == device::CmdRestart && index + 1 < devices_.size() &&
+            options_.series > 1) {
+          const Clock::time_point gone = now + response.after + kSeriesUnplugAfter;
+          device.departure = gone;
+          Device& next = devices_[index + 1];
+          next.reappearance =
+              Reappearance{gone + kSeriesNextAfter, next.model.ProductId(), next.model.Release()};
+        }
         return;
     }
   }

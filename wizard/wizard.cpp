@@ -68,6 +68,14 @@ Wizard::Wizard(WizardView& view, UiPoster& poster, device::DeviceLink& link,
 
 Wizard::~Wizard() { Teardown(); }
 
+std::uint32_t Wizard::ConnectedDevices(std::vector<std::string>* instances) {
+  std::uint32_t count = 0;
+  device::CountConnectedDevices(link_.Services(), &count, instances);
+  // Why a count failed is told by the start-up count that acts on it.
+  link_.TakeDiagnostics();
+  return count;
+}
+
 bool Wizard::Start() {
   link_.TakeDiagnostics();
   std::uint32_t count = 0;
@@ -192,6 +200,8 @@ void Wizard::RunFinished() {
   PostToUi([this] { OnNext(); });
 }
 
+void Wizard::SeenBack() { seenBack_ = true; }
+
 void Wizard::Reconnected() {
   PostToUi([this] { OnNext(); });
 }
@@ -252,7 +262,9 @@ void Wizard::EnterFirmwareSearch() {
   // not wait behind it. The buttons stay disabled until its result is shown.
   auto search = [this, target, pass, pauses = link_.Services().pauses](std::stop_token stop) {
     auto selection = std::make_shared<firmware::FirmwareSelection>(
-        firmware::SelectFirmware(firmwareDirectory_, target, pauses, stop));
+        firmwareFile_
+            ? firmware::SelectNamedFirmware(firmwareDirectory_, *firmwareFile_, target, stop)
+            : firmware::SelectFirmware(firmwareDirectory_, target, pauses, stop));
     if (selection->stopped) return;
     PostToUi([this, selection, pass] {
       if (pass == entryPass_) FirmwareSearchDone(std::move(*selection));
@@ -367,6 +379,7 @@ void Wizard::PreparingDone() {
   Status("Preparing device done, waiting for reconnect ...");
   view_.EnableFinish(true);
   WatchingReconnect = true;
+  seenBack_ = false;
   watcher_.StartReconnectWatcher(*this);
   view_.PageComplete();
 }

@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "device/device_link.hpp"
 #include "device/programming_run.hpp"
@@ -55,6 +56,9 @@ class Wizard : private device::RunObserver, private device::WatcherObserver {
   Wizard(const Wizard&) = delete;
   Wizard& operator=(const Wizard&) = delete;
 
+  // Makes step 2 judge only the entry `name` of the firmware directory, a file the user named,
+  // instead of searching the directory's "*.hex" entries. Before Start.
+  void NameFirmwareFile(std::string name) { firmwareFile_ = std::move(name); }
   // The dialog's start: counts the connected devices and either shows its refusal and returns
   // false (the wizard must end), or enters step 0 and returns true.
   bool Start();
@@ -83,6 +87,21 @@ class Wizard : private device::RunObserver, private device::WatcherObserver {
   bool EntryInProgress() const { return entryInProgress_; }
   // Step 3 waits for the device to come back in its loader; cleared only by Finish.
   bool WaitingForDevice() const { return WatchingReconnect.load(); }
+  // The watcher has seen the device back in its loader and lets it settle; the wizard moves on
+  // by itself after that. Any thread.
+  bool DeviceSeenBack() const { return seenBack_.load(); }
+  // The start-up count as Start makes it, without acting on it; `instances`, when given, gets the
+  // entries counted. UI thread.
+  std::uint32_t ConnectedDevices(std::vector<std::string>* instances = nullptr);
+  // What the information page shows of the chosen file and the device; empty before a file
+  // suits. UI thread.
+  const firmware::FirmwareInfo& Information() const { return info_; }
+  // The chosen image until the programming run takes it; null otherwise. UI thread.
+  const firmware::FirmwareImage* ChosenImage() const { return image_ ? &*image_ : nullptr; }
+  // The accepted device's identity as the device search read it. Any thread.
+  device::DeviceInfoRecord DeviceIdentity() const { return link_.DeviceInfo(); }
+  // The accepted device is in its loader (it reports no firmware version then). Any thread.
+  bool DeviceInLoader() const { return link_.LoaderMode(); }
   // The time-out of every wait for a device reply, 1..32766 ms (30000 at start); a new value
   // applies from the next wait on, also during a run. Any thread.
   std::uint16_t ReplyTimeoutMs() const { return link_.ReplyTimeoutMs(); }
@@ -92,6 +111,7 @@ class Wizard : private device::RunObserver, private device::WatcherObserver {
   void RunStatus(const std::string& text, bool failed) override;
   void RunProgress(int percent, const std::string& text, bool failed) override;
   void RunFinished() override;
+  void SeenBack() override;
   void Reconnected() override;
   // Runs `task` on the UI thread unless the wizard has been torn down meanwhile.
   void PostToUi(std::function<void()> task);
@@ -117,10 +137,12 @@ class Wizard : private device::RunObserver, private device::WatcherObserver {
   UiPoster& poster_;
   device::DeviceLink& link_;
   std::string firmwareDirectory_;
+  std::optional<std::string> firmwareFile_;  // the one entry step 2 judges, when named
   std::uint8_t step_ = 0;
   // Set by step 3, cleared only by Finish: the watcher polls while it is set, and the device
   // search refuses a device in normal mode meanwhile. Read by the watcher's thread.
   std::atomic<bool> WatchingReconnect{false};
+  std::atomic<bool> seenBack_{false};  // set by the watcher's thread
   device::ProgrammingRun run_;
   device::ReconnectWatcher watcher_;
   firmware::FirmwareInfo info_;

@@ -87,5 +87,50 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"Failed", FinishOnly(7), false, true, kConfirmed, Move::PressFinish, kExitFailed}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// The information page of a device in normal mode (version 5.02.03) against images of each
+// version, with --yes and the two allowances; one row per policy case.
+TEST(VersionPolicy, UnattendedRunsProgramOnlyWhatTheyMay) {
+  constexpr std::uint32_t kDevice = 0x00050203;
+  constexpr std::uint32_t kNewer = 0x00050300;
+  constexpr std::uint32_t kOlder = 0x00050116;
+  constexpr Policy kYes{false, true, false, true};
+  constexpr Policy kYesReinstall{false, true, false, true, true};
+  constexpr Policy kYesOlder{false, true, false, true, false, true};
+  constexpr int kRefused = kExitVersionRefused;
+  const struct {
+    const char* name;
+    bool loaderMode;
+    std::uint32_t file;
+    Policy policy;
+    Move move;
+    int exitCode;
+  } cases[] = {
+      {"Newer", false, kNewer, kYes, Move::PressNext, 0},
+      {"Same", false, kDevice, kYes, Move::Cancel, kRefused},
+      {"SameReinstall", false, kDevice, kYesReinstall, Move::PressNext, 0},
+      {"SameOlderAllowed", false, kDevice, kYesOlder, Move::Cancel, kRefused},
+      {"Older", false, kOlder, kYes, Move::Cancel, kRefused},
+      {"OlderReinstall", false, kOlder, kYesReinstall, Move::Cancel, kRefused},
+      {"OlderAllowed", false, kOlder, kYesOlder, Move::PressNext, 0},
+      // A device in its loader reports no firmware version: programmed as before.
+      {"LoaderMode", true, kOlder, kYes, Move::PressNext, 0},
+      // A person reads the page and is asked as before; a dry run changes nothing anyway.
+      {"AskedOnTerminal", false, kDevice, kUnconfirmedTerminal, Move::AskConfirmation, 0},
+      {"AnsweredYes", false, kOlder, {false, true, true}, Move::PressNext, 0},
+      {"DryRun", false, kDevice, {true, true, false, true}, Move::Cancel, kExitProgrammed},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Situation situation;
+    situation.page = FinishAndNext(2);
+    situation.imageVersion = CompareImageVersion(c.loaderMode, c.file, kDevice);
+    const Decision decision = Decide(situation, c.policy);
+    EXPECT_EQ(decision.move, c.move);
+    if (c.move == Move::Cancel) {
+      EXPECT_EQ(decision.exitCode, c.exitCode);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace kavori::cli

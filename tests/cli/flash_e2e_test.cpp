@@ -3,6 +3,8 @@
 #include <signal.h>
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QJsonArray>
 #include <algorithm>
 #include <vector>
 
@@ -117,6 +119,144 @@ TEST_F(FlashE2e, NoFirmwareFileEndsOnTheFirmwarePage) {
   const FlashRun run = Run({"--simulate", "--yes"}, empty.path());
   EXPECT_EQ(run.exitCode, 4);
   EXPECT_EQ(run.Texts("status").back(), "Firmware file not found !");
+}
+
+// A named image gets every check a found one gets, and the folder it lies in is not searched:
+// the suitable kavori-demo.hex beside an unsuitable named file is not taken.
+TEST_F(FlashE2e, ANamedImageIsJudgedLikeAFoundOne) {
+  QTemporaryDir elsewhere;
+  ASSERT_TRUE(kavori::firmware::DemoImage().WriteTo(elsewhere.filePath("image.bin").toStdString()));
+  ASSERT_TRUE(kavori::firmware::ImageBuilder()
+                  .BytesAt(0, {0x07, 0xAA})
+                  .Size(64)
+                  .WriteTo(firmwareDir.filePath("broken.hex").toStdString()));
+  ASSERT_TRUE(kavori::firmware::ImageBuilder()
+                  .Magic()
+                  .DeviceDescriptorAt(16, 0x0005, 0x0110)
+                  .StringDescriptorAt(96, "KAVSBX0000009900990000")
+                  .Size(400)
+                  .WriteTo(firmwareDir.filePath("other.hex").toStdString()));
+  const struct {
+    QString file;
+    int exitCode;
+    QString status;
+  } cases[] = {
+      {elsewhere.filePath("image.bin"), 0, "Firmware file version and device version check"},
+      {firmwareDir.filePath("broken.hex"), 4, "Invalid firmware hex file !"},
+      {firmwareDir.filePath("other.hex"), 4, "Firmware file target error !"},
+      {firmwareDir.filePath("missing.hex"), 4, "Invalid firmware hex file !"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file.toStdString());
+    StartBare({"--simulate", "--dry-run", "--yes", c.file});
+    const FlashRun run = Finish();
+    EXPECT_EQ(run.exitCode, c.exitCode) << run.stdErr.toStdString();
+    EXPECT_EQ(run.EnteredSteps(), (std::vector<int>{0, 1, 2}));
+    EXPECT_TRUE(run.HasStatus(c.status));
+    EXPECT_EQ(run.Device()["release"].toInt(), 0x0103);
+  }
+}
+
+// --yes programs no image that is not newer than the device's firmware: nothing is sent.
+TEST_F(FlashE2e, YesRefusesTheSameOrAnOlderImage) {
+  for (const char* release : {"0x0110", "0x0200"}) {
+    SCOPED_TRACE(release);
+    const FlashRun run = Run({QStringLiteral("--simulate=release=%1").arg(release), "--yes"});
+    EXPECT_EQ(run.exitCode, 7);
+    EXPECT_EQ(run.EnteredSteps(), (std::vector<int>{0, 1, 2}));
+    EXPECT_TRUE(run.stdErr.contains("the image has firmware version 5.01.16, the device"))
+        << run.stdErr.toStdString();
+    EXPECT_EQ(run.Device()["release"].toInt(), QString(release).toInt(nullptr, 16));
+    EXPECT_NE(run.Device()["flash_sha256"].toString(), DemoSha256());
+  }
+}
+
+// The schema check of every run above is only as good as its refusals.
+TEST(EventSchema, RefusesWhatBreaksTheStream) {
+  const kavori::testing::JsonSchema& schema = kavori::testing::EventSchema();
+  EXPECT_EQ(schema.Check(QJsonObject{{"event", "exit"}, {"code", 0}, {"t", 0.5}}), "");
+  const QJsonObject broken[] = {
+      {{"event", "exit"}, {"code", 0}},
+      {{"event", "exit"}, {"code", 0}, {"t", "0.5"}},
+      {{"event", "launch"}, {"t", 0.5}},
+      {{"event", "progress"}, {"percent", 101}, {"bytes", 1}, {"total_bytes", 1}, {"t", 1}},
+      {{"event", "progress"}, {"percent", "57"}, {"bytes", 1}, {"total_bytes", 1}, {"t", 1}},
+      {{"event", "status"}, {"text", "Welcome"}, {"colour", "red"}, {"t", 1}},
+      {{"event", "start"}, {"schema", 2}, {"version", "1"}, {"argv", QJsonArray{}}, {"t", 0}},
+      {{"event", "result"},
+       {"serial", ""},
+       {"result", "maybe"},
+       {"exit_code", 0},
+       {"step", QJsonValue()},
+       {"status", ""},
+       {"seconds", 1},
+       {"t", 1}},
+  };
+  for (const QJsonObject& event : broken)
+    EXPECT_NE(schema.Check(event), "") << QJsonDocument(event).toJson().toStdString();
+}
+
+// --wait ends when the device is seen back in its loader: the watcher's settle after that is
+// not counted, so one second is enough for a device back within it.
+TEST_F(FlashE2e, WaitCountsOnlyUntilTheDeviceIsBackInItsLoader) {
+  const FlashRun run = Run({"--simulate=replug=200", "--yes", "--wait", "1"});
+  EXPECT_EQ(run.exitCode, 0) << run.stdErr.toStdString();
+  EXPECT_EQ(run.Device()["flash_sha256"].toString(), DemoSha256());
+}
+
+// --wait-for-device waits for a Kavori that is plugged in late, and ends as before when none
+// comes.
+TEST_F(FlashE2e, WaitsForTheFirstDevice) {
+  const struct {
+    QString simulate;
+    int exitCode;
+  } cases[] = {
+      {"--simulate=arrive=700", 0},
+      {"--simulate=devices=0", 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.simulate.toStdString());
+    const FlashRun run = Run({c.simulate, "--wait-for-device", "2", "--dry-run", "--yes"});
+    EXPECT_EQ(run.exitCode, c.exitCode) << run.stdErr.toStdString();
+  }
+}
+
+// --repeat: each device of a bench series is programmed in turn, each gets its result, and the
+// summary counts them.
+TEST_F(FlashE2e, RepeatProgramsOneDeviceAfterAnother) {
+  const FlashRun run =
+      Run({"--simulate=pid=0x8105,series=2,restart=100", "--yes", "--repeat", "2"});
+  ASSERT_EQ(run.exitCode, 0) << run.stdErr.toStdString();
+  std::vector<QString> serials;
+  QJsonObject summary;
+  for (const QJsonObject& event : run.events) {
+    if (event["event"] == "result") {
+      EXPECT_EQ(event["result"].toString(), "ok");
+      serials.push_back(event["serial"].toString());
+    }
+    if (event["event"] == "summary") summary = event;
+  }
+  EXPECT_EQ(serials, (std::vector<QString>{"KAVSBL01234567890ABCDE", "KAVSBL01234567890ABC01"}));
+  EXPECT_EQ(summary["programmed"].toInt(), 2);
+  EXPECT_EQ(summary["failed"].toInt(), 0);
+}
+
+// --log keeps one line per device, and the history gets the same line.
+TEST_F(FlashE2e, LogAndHistoryKeepTheDevicesLine) {
+  const QString log = stateDir.filePath("bench.jsonl");
+  const FlashRun run = Run({"--simulate=pid=0x8105", "--yes", "--log", log});
+  ASSERT_EQ(run.exitCode, 0) << run.stdErr.toStdString();
+  QFile file(log);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const QByteArray line = file.readAll();
+  const QJsonObject record = QJsonDocument::fromJson(line).object();
+  EXPECT_EQ(record["result"].toString(), "ok");
+  EXPECT_EQ(record["image"].toObject()["sha256"].toString(), DemoSha256());
+  EXPECT_EQ(record["device_before"].toObject()["mode"].toString(), "loader");
+  EXPECT_FALSE(record["steps"].toArray().isEmpty());
+  QFile history(stateDir.filePath("kavori/history.jsonl"));
+  ASSERT_TRUE(history.open(QIODevice::ReadOnly));
+  EXPECT_EQ(history.readAll(), line);
 }
 
 TEST_F(FlashE2e, WithoutTerminalOrYesNothingIsChanged) {

@@ -5,14 +5,18 @@
 #include <gtest/gtest.h>
 
 #include <QCryptographicHash>
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdint>
 #include <ostream>
 #include <vector>
+
+#include "support/json_schema.hpp"
 
 // Failure messages show texts, not their UTF-16 bytes (found by argument-dependent lookup).
 inline void PrintTo(const QString& text, std::ostream* os) {
@@ -61,6 +65,16 @@ struct FlashRun {
   }
 };
 
+// The documented event schema, read once.
+inline const JsonSchema& EventSchema() {
+  static const JsonSchema schema = [] {
+    QFile file(QStringLiteral(KAVORI_EVENT_SCHEMA_PATH));
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << KAVORI_EVENT_SCHEMA_PATH;
+    return JsonSchema(QJsonDocument::fromJson(file.readAll()).object());
+  }();
+  return schema;
+}
+
 inline QString Sha256(const std::vector<std::uint8_t>& bytes) {
   return QString::fromLatin1(
       QCryptographicHash::hash(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())),
@@ -75,9 +89,18 @@ class FlashHarness : public ::testing::Test {
 
   // Starts kavori-flash --json --dir <firmware dir> with `arguments`; stdin is an empty pipe.
   void Start(const QStringList& arguments, const QString& dir = {}) {
-    QStringList all{"--json", "--dir", dir.isEmpty() ? firmwareDir.path() : dir};
+    StartBare(QStringList{"--dir", dir.isEmpty() ? firmwareDir.path() : dir} + arguments);
+  }
+
+  // Starts kavori-flash --json with `arguments` alone.
+  void StartBare(const QStringList& arguments) {
+    QStringList all{"--json"};
     all << arguments;
     seen.clear();
+    // The history goes to a folder of the test's own, never the user's.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("XDG_STATE_HOME", stateDir.path());
+    process.setProcessEnvironment(environment);
     process.start(QStringLiteral(KAVORI_FLASH_PATH), all);
     ASSERT_TRUE(process.waitForStarted()) << process.errorString().toStdString();
     process.closeWriteChannel();
@@ -85,8 +108,11 @@ class FlashHarness : public ::testing::Test {
 
   // Waits until a status line equal to `status` has been written.
   void WaitForStatus(const QString& status) {
+    // The event without its closing brace: `t` follows the text.
     const QByteArray needle = QJsonDocument(QJsonObject{{"event", "status"}, {"text", status}})
-                                  .toJson(QJsonDocument::Compact);
+                                  .toJson(QJsonDocument::Compact)
+                                  .chopped(1) +
+                              ',';
     while (!seen.contains(needle)) {
       ASSERT_TRUE(process.waitForReadyRead(kRunLimitMs))
           << "no status \"" << status.toStdString() << "\"; got:\n"
@@ -108,10 +134,14 @@ class FlashHarness : public ::testing::Test {
       const QJsonDocument document = QJsonDocument::fromJson(line, &error);
       EXPECT_TRUE(document.isObject() && document.object().contains("event"))
           << "not an event line: " << line.toStdString();
+      // Every event of every run keeps to the documented schema.
+      const QString reason = EventSchema().Check(document.object());
+      EXPECT_TRUE(reason.isEmpty()) << reason.toStdString() << " in " << line.toStdString();
       run.events.push_back(document.object());
     }
     EXPECT_TRUE(run.stdOut.isEmpty() || run.stdOut.endsWith('\n'));
     if (!run.events.empty()) {
+      EXPECT_EQ(run.events.front()["event"].toString(), "start") << "start must be the first line";
       EXPECT_EQ(run.events.back()["event"].toString(), "exit") << "exit must be the last line";
       EXPECT_EQ(run.events.back()["code"].toInt(), run.exitCode);
     }
@@ -124,6 +154,7 @@ class FlashHarness : public ::testing::Test {
   }
 
   QTemporaryDir firmwareDir;
+  QTemporaryDir stateDir;
   QProcess process;
   QByteArray seen;
 };

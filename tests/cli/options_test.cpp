@@ -99,7 +99,10 @@ INSTANTIATE_TEST_SUITE_P(
     Options, BadCommandLine,
     ::testing::Values(
         BadCase{"Unknown", {"--force"}, "--force"}, BadCase{"UnknownShort", {"-y"}, "-y"},
-        BadCase{"Positional", {"firmware.hex"}, "firmware.hex"},
+        BadCase{"SecondFile", {"a.hex", "firmware.hex"}, "firmware.hex"},
+        BadCase{"FileAndDir", {"--dir=x", "a.hex"}, "--dir"},
+        BadCase{"FileIsAFolder", {"images/"}, "images/"},
+        BadCase{"DiagnoseWithFile", {"--diagnose", "a.hex"}, "FILE"},
         BadCase{"MissingDir", {"--dir"}, "--dir"}, BadCase{"EmptyDir", {"--dir="}, "--dir"},
         BadCase{"MissingTimeout", {"--json", "--reply-timeout-ms"}, "--reply-timeout-ms"},
         BadCase{"TimeoutZero", {"--reply-timeout-ms", "0"}, "\"0\""},
@@ -112,13 +115,17 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"WaitSpace", {"--wait", " 12"}, " 12"}, BadCase{"WaitEmpty", {"--wait="}, "--wait"},
         BadCase{"WaitZero", {"--wait=0"}, "\"0\""},
         BadCase{"WaitTooLong", {"--wait=86401"}, "86401"},
+        BadCase{"WaitForDeviceZero", {"--wait-for-device=0"}, "\"0\""},
+        BadCase{"RepeatZero", {"--repeat=0"}, "--repeat"},
         BadCase{"FlagWithValue", {"--json=yes"}, "--json"},
         BadCase{"Twice", {"--yes", "--yes"}, "more than once"},
         BadCase{"TwiceMixed", {"--dir=a", "--dir", "b"}, "more than once"},
         BadCase{"SimulateSeparateValue", {"--simulate", "pid=5"}, "pid=5"},
         BadCase{"SimulateBadKey", {"--simulate=colour=red"}, "colour"},
         BadCase{"SimulateBadValue", {"--simulate=pid=0x10000"}, "pid"},
-        BadCase{"SimulateBadFault", {"--simulate=nak=dance"}, "nak"}),
+        BadCase{"SimulateBadFault", {"--simulate=nak=dance"}, "nak"},
+        BadCase{"DiagnoseWithDefaultWait", {"--diagnose", "--wait", "120"}, "--diagnose"},
+        BadCase{"DiagnoseWithYes", {"--yes", "--diagnose"}, "--diagnose"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(CommandLine, SimulateOptionsReachTheSimulator) {
@@ -129,6 +136,27 @@ TEST(CommandLine, SimulateOptionsReachTheSimulator) {
   EXPECT_FALSE(outcome.options.simulate->replugDelay.has_value());
   ASSERT_EQ(outcome.options.simulate->faults.size(), 1u);
   EXPECT_EQ(outcome.options.simulate->faults[0].offset, 56u);
+}
+
+// The count of --repeat is optional: a FILE after it is no count.
+TEST(CommandLine, RepeatTakesAnOptionalCount) {
+  const struct {
+    std::vector<std::string> arguments;
+    unsigned count;
+    std::string file;
+  } cases[] = {
+      {{"--repeat", "3", "a.hex"}, 3, "a.hex"},
+      {{"--repeat", "a.hex"}, 0, "a.hex"},
+      {{"--repeat=12"}, 12, ""},
+      {{"--repeat"}, 0, ""},
+  };
+  for (const auto& c : cases) {
+    const ParseOutcome outcome = ParseCommandLine(c.arguments);
+    ASSERT_EQ(outcome.kind, Kind::Run) << outcome.error;
+    EXPECT_TRUE(outcome.options.repeat);
+    EXPECT_EQ(outcome.options.repeatCount, c.count);
+    EXPECT_EQ(outcome.options.file, c.file);
+  }
 }
 
 TEST(CommandLine, FirstOfHelpVersionOrErrorDecides) {

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
+#include <regex>
 #include <sstream>
 
 #include "cli/json_events.hpp"
@@ -9,6 +12,15 @@
 
 namespace kavori::cli {
 namespace {
+
+// The lines without the `t` field that every one of them must end with.
+std::string WithoutTime(const std::string& lines) {
+  static const std::regex time(",\"t\":[0-9.e+-]+[}]\n");
+  const auto timed =
+      std::distance(std::sregex_iterator(lines.begin(), lines.end(), time), std::sregex_iterator());
+  EXPECT_EQ(timed, std::count(lines.begin(), lines.end(), '\n')) << lines;
+  return std::regex_replace(lines, time, "}\n");
+}
 
 std::string Line(const JsonEvent& event) { return JsonLine(event).toStdString(); }
 
@@ -58,7 +70,7 @@ TEST(JsonReporter, KeepsStdoutForEventsOnly) {
   reporter->Notice("Waiting up to 120 s ...");
   reporter->Warning("the device is being programmed");
   reporter->Answered("Program the device now?", false);
-  EXPECT_EQ(s.out.str(),
+  EXPECT_EQ(WithoutTime(s.out.str()),
             "{\"event\":\"question\",\"text\":\"Program the device now?\",\"answer\":\"no\"}\n");
   EXPECT_EQ(s.err.str(),
             "Program the device now? [y/N] kavori-flash: the device is being programmed\n");
@@ -122,7 +134,12 @@ TEST(HumanReporter, DefusesEscapeSequencesFromTheDevice) {
   Streams s;
   const auto reporter = MakeHumanReporter(s.out, s.err, false);
   reporter->Status("\x1B[2JKavori Device was found.", false, std::nullopt);
-  EXPECT_EQ(s.out.str(), "Status: ?[2JKavori Device was found.\n");
+  // A line break inside a device string forges no line of its own; the message's own stay.
+  reporter->SetValueSource([] { return std::vector<std::string>{"K\nStatus: forged"}; });
+  reporter->Message("K\nStatus: forged Device was found.\n\nTo continue", false);
+  EXPECT_EQ(s.out.str(),
+            "Status: ?[2JKavori Device was found.\n\nK?Status: forged Device was found.\n\nTo "
+            "continue\n\n");
 }
 
 }  // namespace

@@ -4,10 +4,22 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <algorithm>
+#include <iterator>
+#include <regex>
 #include <sstream>
 
 namespace kavori::cli {
 namespace {
+
+// The lines without the `t` field that every one of them must end with.
+std::string WithoutTime(const std::string& lines) {
+  static const std::regex time(",\"t\":[0-9.e+-]+[}]\n");
+  const auto timed =
+      std::distance(std::sregex_iterator(lines.begin(), lines.end(), time), std::sregex_iterator());
+  EXPECT_EQ(timed, std::count(lines.begin(), lines.end(), '\n')) << lines;
+  return std::regex_replace(lines, time, "}\n");
+}
 
 class TerminalViewTest : public ::testing::Test {
  protected:
@@ -44,7 +56,7 @@ TEST_F(TerminalViewTest, ReportsEveryCallInOrder) {
   view.SetMessage("Kavori device is now reconnected.\n\nTo continue, click 'Next'.", false);
   view.SetStatus("Device is reconnected.", false, std::nullopt);
   view.EnableNext(true);
-  EXPECT_EQ(out.str(),
+  EXPECT_EQ(WithoutTime(out.str()),
             "{\"event\":\"enter\",\"step\":4}\n"
             "{\"event\":\"beep\"}\n"
             "{\"event\":\"foreground\"}\n"
@@ -57,7 +69,7 @@ TEST_F(TerminalViewTest, ReportsEveryCallInOrder) {
 TEST_F(TerminalViewTest, AnswersFinishQuestionYesAndShowsStartupBox) {
   EXPECT_TRUE(view.AskYesNo("Close and exit ?"));
   view.ShowStartupMessage("No Kavori Device found.\nPlease connect one, and then try again.");
-  EXPECT_EQ(out.str(),
+  EXPECT_EQ(WithoutTime(out.str()),
             "{\"event\":\"question\",\"text\":\"Close and exit ?\",\"answer\":\"yes\"}\n"
             "{\"event\":\"box\",\"text\":\"No Kavori Device found.\\nPlease connect one, and then "
             "try again.\"}\n");

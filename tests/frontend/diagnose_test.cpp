@@ -162,12 +162,39 @@ TEST_F(DiagnoseTest, TheLockHoldersProcessIsNamed) {
   holder.waitForFinished();
 }
 
+// Names and product codes come from whoever made the files: in the text, none of them may move
+// the cursor or start a line of its own; the JSON keeps them exact.
+TEST_F(DiagnoseTest, HostileNamesAndCodesStayOnTheirLine) {
+  MakeWorld("");
+  const std::string name = "x\nVerdict: forged\x1B]0;t\x07.hex";
+  Put(name, Code("\x1B[2JKA", "0099", "0099"));
+  const DiagnoseReport report = Diagnose(Link(), dir_.Path());
+  const std::string text = DiagnoseText(report);
+  EXPECT_EQ(text.find('\x1B'), std::string::npos) << text;
+  EXPECT_EQ(text.find("\nVerdict: forged"), std::string::npos) << text;
+  EXPECT_NE(text.find("x?Verdict: forged?]0;t?.hex"), std::string::npos) << text;
+  EXPECT_NE(text.find("code ?[2JKA"), std::string::npos) << text;
+  const QJsonObject file = DiagnoseJson(report)["files"].toArray().first().toObject();
+  EXPECT_EQ(file["name"].toString().toStdString(), name);
+}
+
+TEST_F(DiagnoseTest, AFolderThatCannotBeListedSaysWhy) {
+  MakeWorld("");
+  const DiagnoseReport report = Diagnose(Link(), dir_.Path() + "/missing");
+  EXPECT_NE(DiagnoseText(report).find("cannot be listed: No such file or directory"),
+            std::string::npos)
+      << DiagnoseText(report);
+  EXPECT_EQ(DiagnoseJson(report)["list_error"].toString(), "No such file or directory");
+}
+
 TEST_F(DiagnoseTest, JsonDocumentHasItsDocumentedShape) {
   MakeWorld("");
   Put("f.hex", Code("KAVSBL", "0099", "0099"));
   const QJsonObject document = DiagnoseJson(Diagnose(Link(), dir_.Path()));
-  EXPECT_EQ(document.keys(), (QStringList{"count", "device_search", "directory", "files", "hints",
-                                          "lock", "nodes", "verdict"}));
+  EXPECT_EQ(document.keys(), (QStringList{"access", "count", "device_search", "directory", "files",
+                                          "hints", "lock", "nodes", "verdict", "version"}));
+  EXPECT_EQ(document["access"].toObject().keys(),
+            (QStringList{"groups", "rule_installed", "seat_session", "udev_rule"}));
   const QJsonObject node = document["nodes"].toArray().first().toObject();
   EXPECT_EQ(node.keys(),
             (QStringList{"causes", "input_length", "mode", "opened", "output_length", "path",

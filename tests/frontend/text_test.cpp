@@ -22,5 +22,17 @@ TEST(Text, TerminalTextKeepsLineBreaksAndDefusesControls) {
   EXPECT_EQ(TerminalText("caf\xE9"), "caf\xC3\xA9");
 }
 
+// A value may not forge a line; the fixed text around it keeps its line breaks, and each piece is
+// decoded on its own.
+TEST(Text, ValuesInAComposedTextStayOnTheirLine) {
+  EXPECT_EQ(TerminalValue("a\nb\x1B"), "a?b?");
+  EXPECT_EQ(
+      TerminalText("File: ev\nil.hex\nDevice S/N: caf\xE9", {"ev\nil.hex", "caf\xE9", "\xC3\xA9"}),
+      "File: ev?il.hex\nDevice S/N: caf\xC3\xA9");
+  // The longer value wins where two start at the same place.
+  EXPECT_EQ(TerminalText("K\nX\n done", {"K", "K\nX"}), "K?X\n done");
+  EXPECT_EQ(TerminalText("no values\n", {}), "no values\n");
+}
+
 }  // namespace
 }  // namespace kavori::frontend

@@ -30,6 +30,7 @@ usr/share/man/man1/kavori-fwtool.1.gz
 $doc/changelog.gz
 $doc/copyright
 $doc/examples/kavori-demo.hex
+$doc/kavori-flash-events.schema.json
 EOF2
 )
 installed=$(cd "$root" && find . -type f -o -type l | sed 's:^\./::' | sort)
@@ -59,7 +60,7 @@ scratch="$work/firmware"
 mkdir -p "$scratch"
 cp "$root/$doc/examples/kavori-demo.hex" "$scratch/"
 status=0
-(cd "$scratch" && "$root/usr/bin/kavori-flash" --simulate --yes --json) >"$work/run.json" \
+(cd "$scratch" && XDG_STATE_HOME="$work/state" "$root/usr/bin/kavori-flash" --simulate --yes --json) >"$work/run.json" \
   2>"$work/run.err" || status=$?
 [ "$status" -eq 0 ] || fail "kavori-flash exited with $status: $(cat "$work/run.err")"
 device=$(grep '"event":"device"' "$work/run.json") || fail "no device event in $work/run.json"

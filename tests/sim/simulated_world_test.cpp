@@ -332,7 +332,6 @@ TEST(SimulatedWorldTest, FaultsHitTheNamedCommandOrBlock) {
       {"nak=data@56", {A, A, F}, true},
       {"silent=data@0x70", {A, A, A, kNoReply}, true},
       {"unplug=data@112", {A, A, A, kGone}, false},
-      {"nak=data@57", {A, A, A, A, A, A}, true},
       {"nak=burn", {A, A, A, A, F}, true},
       {"silent=burn", {A, A, A, A, kNoReply}, true},
       {"nak=verify", {A, A, A, A, A, F}, true},

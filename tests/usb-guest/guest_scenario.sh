@@ -137,8 +137,9 @@ exit_code() { # LABEL EXPECTED
 # The events of a run less those that describe the platform rather than the wizard: the end
 # state of the simulated device (only --simulate has one) and the platform's diagnostics, which
 # name what only one side has (node paths, the process that holds the lock).
-events() {
-  grep -v -e '"event":"device"' -e '"event":"diagnostic"' "$out/$1.out"
+events() { # the page events, without what differs from run to run: times, command lines, paths
+  grep -v -e '"event":"device"' -e '"event":"diagnostic"' -e '"event":"start"' \
+    -e '"event":"image"' -e '"event":"result"' "$out/$1.out" | sed 's/,"t":[0-9.e+-]*}$/}/'
 }
 
 same_events() { # REAL SIMULATED
