@@ -21,8 +21,8 @@ std::string CommandLineOf(int argc, const char* const* argv);
 
 class CFwToolApp {
  public:
-  // `terminationSignals` (may be null): SIGINT, SIGQUIT, SIGTERM and SIGHUP, which end the wizard through
-  // its cancel path, and are refused while the device is being programmed.
+  // `terminationSignals` (may be null): SIGINT, SIGQUIT, SIGTERM and SIGHUP, which end the wizard
+  // through its cancel path, and are refused while the device is being programmed.
   CFwToolApp(std::string commandLine, platform::host::TerminationSignals* terminationSignals);
 
   // Needs a QApplication. Either asks a running wizard to come to the front and returns at once,

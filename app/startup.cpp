@@ -33,12 +33,12 @@ void HoldingHandler(QtMsgType type, const QMessageLogContext& context, const QSt
     return;
   }
   // Qt is about to abort: no platform plugin could start. One line, and out without a core.
-  const QByteArray line =
-      QStringLiteral("%1: no usable display, the window cannot open (QT_QPA_PLATFORM %2, "
-                     "WAYLAND_DISPLAY %3, DISPLAY %4)\n")
-          .arg(QString::fromLatin1(kToolName), Environment("QT_QPA_PLATFORM"),
-               Environment("WAYLAND_DISPLAY"), Environment("DISPLAY"))
-          .toLocal8Bit();
+  const QByteArray line = QStringLiteral(
+                              "%1: no usable display, the window cannot open (QT_QPA_PLATFORM %2, "
+                              "WAYLAND_DISPLAY %3, DISPLAY %4)\n")
+                              .arg(QString::fromLatin1(kToolName), Environment("QT_QPA_PLATFORM"),
+                                   Environment("WAYLAND_DISPLAY"), Environment("DISPLAY"))
+                              .toLocal8Bit();
   std::fwrite(line.constData(), 1, static_cast<std::size_t>(line.size()), stderr);
   std::fflush(stderr);
   std::_Exit(1);

@@ -31,8 +31,7 @@ std::vector<std::string> DiagnosticLines(const std::vector<platform::Diagnostic>
 std::vector<std::string> WindowCauseLines(const std::vector<platform::Diagnostic>& causes) {
   std::vector<std::string> lines;
   for (const platform::Diagnostic& cause : causes) {
-    if (cause.heldOpenByOther ||
-        (cause.permissionDenied && cause.vendorId == firmware::kVendorId))
+    if (cause.heldOpenByOther || (cause.permissionDenied && cause.vendorId == firmware::kVendorId))
       lines.push_back(cause.text);
   }
   if (std::optional<std::string> hint = PermissionHint(causes)) lines.push_back(std::move(*hint));

@@ -10,8 +10,8 @@ namespace kavori::platform::host {
 
 // SIGINT, SIGQUIT (Ctrl-\, which would otherwise kill the process and dump a core), SIGTERM and
 // SIGHUP (the terminal closed), blocked and delivered through a signalfd instead of a handler, so
-// they are handled on the UI thread like any other event and all take the same path. Open() must run
-// before any thread exists: the threads started later inherit the blocked mask and leave the
+// they are handled on the UI thread like any other event and all take the same path. Open() must
+// run before any thread exists: the threads started later inherit the blocked mask and leave the
 // signals to the descriptor.
 class TerminationSignals : public OwnedDescriptor {
  public:

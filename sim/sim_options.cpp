@@ -166,8 +166,9 @@ class Parser {
   // /proc/PID/comm shows them) without a comma.
   bool Holder(std::string_view key, std::string_view value) {
     const auto colon = value.find(':');
-    const std::string_view expected = "PID:COMMAND (a pid from 1 to 4194304, a name of 1 to 15 "
-                                      "characters)";
+    const std::string_view expected =
+        "PID:COMMAND (a pid from 1 to 4194304, a name of 1 to 15 "
+        "characters)";
     if (colon == std::string_view::npos) return Bad(key, value, expected);
     const auto pid = ParseNumber(value.substr(0, colon), 4194304);
     const std::string_view command = value.substr(colon + 1);

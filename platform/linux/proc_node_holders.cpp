@@ -22,8 +22,7 @@ bool IsNumber(const char* name) {
 
 bool SameNode(const struct stat& a, const struct stat& b) {
   const bool device = S_ISCHR(a.st_mode) || S_ISBLK(a.st_mode);
-  if (device)
-    return (a.st_mode & S_IFMT) == (b.st_mode & S_IFMT) && a.st_rdev == b.st_rdev;
+  if (device) return (a.st_mode & S_IFMT) == (b.st_mode & S_IFMT) && a.st_rdev == b.st_rdev;
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
