@@ -9,6 +9,8 @@
 #include <QByteArray>
 #include <QDir>
 #include <QGuiApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLocalSocket>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -216,7 +218,9 @@ void BM_ReconnectToStep4(benchmark::State& state) {
     child.ReadLines([&](const QByteArray& line, double ms) {
       // Written just before the prepare command, which starts the device's replug delay.
       if (line.contains(R"("event":"status","text":"Preparing device ...")")) prepared = ms;
-      if (line == R"({"event":"enter","step":4})") step4 = ms;
+      const QJsonObject event = QJsonDocument::fromJson(line).object();
+      if (event.value("event") == QLatin1String("enter") && event.value("step").toInt() == 4)
+        step4 = ms;
       return step4.has_value();
     });
     if (!folder.Ok() || !prepared || !step4) {
