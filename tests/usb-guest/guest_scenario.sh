@@ -418,6 +418,35 @@ utf16le_hex() { printf '%s' "$1" | iconv -f UTF-8 -t UTF-16LE | od -An -v -tx1 |
 # What the device link keeps of a string: the low byte of each UTF-16 unit.
 narrowed_hex() { utf16le_hex "$1" | sed 's/\(..\)../\1/g'; }
 
+# The image named on the command line, from a working folder without any: no folder search. The
+# device already runs the image's version, so --yes refuses it before anything is sent, unless
+# reinstalling is allowed.
+named() { # LABEL OPTIONS ARGS...: kavori-flash FILE, on the real stack or (OPTIONS) simulated
+  local label=$1 options=$2 file
+  shift 2
+  file="$(firmware_dir "$label")/demo.hex"
+  mkdir -p /tmp/no-images
+  (cd /tmp/no-images && run "$label" "$flash_tool" --yes --json ${options:+"--simulate=$options"} \
+    "$@" "$file")
+}
+
+scenario_named_image() {
+  start_gadget kavori0 dummy_udc.0 --device "release=$burned_release"
+  check "Kavori plugged" wait_hid 0x0BEF 0x0005
+  named same ""
+  check "the same version is refused" exit_code same 7
+  check "it says which versions it compared" grep -qF \
+    "the image has firmware version 5.01.16, the device 5.01.16: the same version" "$out/same.err"
+  named reinstall "" --allow-reinstall
+  stop_gadget kavori0
+  # The refused run sent nothing: the device saw one run's commands.
+  programmed_run_checks kavori0 reinstall "0x62 0x10 0x20*$image_blocks 0x30 0x40 0x70"
+  named sim-same "release=$burned_release"
+  check "same events as in-process (refused)" same_events same sim-same
+  named sim-reinstall "release=$burned_release" --allow-reinstall
+  check "same events as in-process (reinstalled)" same_events reinstall sim-reinstall
+}
+
 scenario_identity() {
   local product='Kavori Sablé' serial='KAVSBL01234567890ABCDÉ'
   start_gadget kavori0 dummy_udc.0 --device "pid=0x000A,release=0x0237,product=$product,serial=$serial"
@@ -440,8 +469,8 @@ scenario_identity() {
 }
 
 case "$scenario" in
-  flash-normal | flash-loader | unplug | no-return | two-kavoris | foreign | lock-held | \
-    node-held | no-access | fwtool | identity | bench)
+  flash-normal | flash-loader | named-image | unplug | no-return | two-kavoris | foreign | \
+    lock-held | node-held | no-access | fwtool | identity | bench)
     "scenario_${scenario//-/_}"
     ;;
   *)
