@@ -11,17 +11,22 @@
 #include <QScrollArea>
 #include <QShortcut>
 #include <iostream>
+#include <utility>
 
 #include "app/about_dlg.hpp"
 #include "app/artwork.hpp"
 #include "app/dialog_units.hpp"
 #include "frontend/diagnostics.hpp"
+#include "frontend/exit_codes.hpp"
+#include "frontend/run_log.hpp"
 #include "frontend/text.hpp"
 #include "wizard/wizard.hpp"
 
 namespace kavori::app {
 
 namespace {
+constexpr char kToolName[] = "kavori-fwtool";
+
 QLabel* MakeStatic(QWidget* parent, const char* name, const QRect& geometry) {
   auto* label = new QLabel(parent);
   label->setObjectName(QString::fromLatin1(name));
@@ -48,7 +53,8 @@ CFwToolDlg::CFwToolDlg(std::string commandLine, std::optional<sim::SimOptions> s
     // transient for its hidden leader window, and taskbars then give it no entry of its own.
     : QDialog(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
-      commandLine_(std::move(commandLine)) {
+      commandLine_(std::move(commandLine)),
+      recorder_(kToolName, simulate.has_value(), firmwareDirectory) {
   LoadArtwork();
   setWindowTitle(QString::fromLatin1(wizard::kApplicationTitle));
   setWindowIcon(AppIcon());
@@ -117,7 +123,11 @@ int CFwToolDlg::DoModal() {
 }
 
 bool CFwToolDlg::OnInitDialog() {
-  if (session_->Wizard().Start()) return true;
+  recorder_.Begin();
+  if (session_->Wizard().Start()) {
+    recording_ = true;
+    return true;
+  }
   EndDialog(0);
   return false;
 }
@@ -141,10 +151,37 @@ void CFwToolDlg::OnNext() { session_->Wizard().OnNext(); }
 void CFwToolDlg::OnBack() { session_->Wizard().OnBack(); }
 
 void CFwToolDlg::OnFinish() {
-  if (session_->Wizard().OnFinish()) EndDialog(0);
+  // Finish writes a status line of its own when it goes ahead; the run ended with the one before.
+  finishStatus_ = lastStatus_;
+  if (session_->Wizard().OnFinish())
+    EndDialog(0);
+  else
+    finishStatus_.reset();
 }
 
-void CFwToolDlg::DestroyWindow() { session_->End(); }
+void CFwToolDlg::DestroyWindow() {
+  if (recording_) KeepRecord();
+  session_->End();
+}
+
+void CFwToolDlg::KeepRecord() {
+  recording_ = false;
+  const wizard::Wizard& wizard = session_->Wizard();
+  // Ended where the wizard could have gone on (Next offered, or the page still being made): the
+  // user stopped it, as Ctrl-C stops kavori-flash. Otherwise the page's own end.
+  const bool stopped = next_->isEnabled() || wizard.EntryInProgress();
+  const int code =
+      stopped ? frontend::kExitInterrupted
+              : frontend::PageExitCode(static_cast<int>(enteredStep_), wizard.ProgrammingFailed());
+  const frontend::ResultReport result =
+      recorder_.Result(wizard, code, enteredStep_, finishStatus_.value_or(lastStatus_));
+  const QByteArray line =
+      frontend::LogLine(recorder_.Record(wizard, result, std::exchange(diagnostics_, {})));
+  const std::string path = frontend::HistoryPath();
+  if (path.empty()) return;
+  if (const std::optional<std::string> error = frontend::AppendToHistory(path, line))
+    std::cerr << kToolName << ": history: " << frontend::TerminalValue(*error) << '\n';
+}
 
 void CFwToolDlg::EndDialog(int result) {
   DestroyWindow();
@@ -175,7 +212,13 @@ void CFwToolDlg::contextMenuEvent(QContextMenuEvent* event) {
   if (menu.exec(event->globalPos()) == about) OnSysCommand(kAboutCommand);
 }
 
+void CFwToolDlg::StepEntered(unsigned step) {
+  enteredStep_ = step;
+  recorder_.StepEntered(step);
+}
+
 void CFwToolDlg::PageComplete() {
+  recorder_.PageShown(session_->Wizard(), enteredStep_, next_->isEnabled());
   for (QPushButton* button : {next_, finish_, back_}) {
     if (button->isEnabled()) {
       button->setFocus(Qt::OtherFocusReason);
@@ -189,6 +232,7 @@ void CFwToolDlg::SetMessage(const std::string& text, bool) {
 }
 
 void CFwToolDlg::SetStatus(const std::string& text, bool failed, std::optional<int>) {
+  lastStatus_ = text;
   QPalette palette = status_->palette();
   palette.setColor(QPalette::WindowText, failed ? QColor(255, 0, 0) : QColor(0, 0, 0));
   status_->setPalette(palette);
@@ -212,7 +256,10 @@ bool CFwToolDlg::AskYesNo(const std::string& text) {
   QMessageBox box(QMessageBox::NoIcon, windowTitle(), frontend::DecodeText(text),
                   QMessageBox::Yes | QMessageBox::No, this);
   box.setDefaultButton(QMessageBox::Yes);
-  return box.exec() == QMessageBox::Yes;
+  const bool yes = box.exec() == QMessageBox::Yes;
+  // The page may have moved on behind the question.
+  if (finishStatus_) finishStatus_ = lastStatus_;
+  return yes;
 }
 
 void CFwToolDlg::ShowStartupMessage(const std::string& text) {
@@ -222,8 +269,10 @@ void CFwToolDlg::ShowStartupMessage(const std::string& text) {
 }
 
 void CFwToolDlg::ShowDiagnostics(const std::vector<platform::Diagnostic>& causes) {
-  for (const std::string& line : frontend::DiagnosticLines(causes))
-    std::cerr << "kavori-fwtool: " << frontend::TerminalValue(line) << '\n';
+  for (const std::string& line : frontend::DiagnosticLines(causes)) {
+    std::cerr << kToolName << ": " << frontend::TerminalValue(line) << '\n';
+    diagnostics_.push_back(line);
+  }
   // A user who started the window from the desktop menu never reads stderr: the causes that only
   // Linux has go below the page's own texts, which stay as they are.
   const std::vector<std::string> shown = frontend::WindowCauseLines(causes);

@@ -17,7 +17,9 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "frontend/run_recorder.hpp"
 #include "frontend/session.hpp"
 #include "sim/sim_options.hpp"
 #include "wizard/wizard_view.hpp"
@@ -57,10 +59,12 @@ class CFwToolDlg final : public QDialog, public wizard::WizardView {
   void OnNext();
   void OnBack();
   void OnFinish();
-  // Stops the workers, closes the device link and releases the firmware image. Idempotent.
+  // Once the wizard has started: appends the device's line to the history. Then stops the
+  // workers, closes the device link and releases the firmware image. Idempotent.
   void DestroyWindow();
 
   // The wizard view.
+  void StepEntered(unsigned step) override;
   // The keyboard focus goes to the first enabled button of Next, Finish, Back, so that Enter
   // presses a visible, enabled button rather than taking the OK path that ends the tool.
   void PageComplete() override;
@@ -73,8 +77,8 @@ class CFwToolDlg final : public QDialog, public wizard::WizardView {
   void BringToFront() override;
   bool AskYesNo(const std::string& text) override;
   void ShowStartupMessage(const std::string& text) override;
-  // On stderr; and those that only Linux has (a node this user may not open, one another
-  // application holds open) also below the page's texts, in the same words.
+  // On stderr and into the history; and those that only Linux has (a node this user may not
+  // open, one another application holds open) also below the page's texts, in the same words.
   void ShowDiagnostics(const std::vector<platform::Diagnostic>& causes) override;
 
   frontend::Session& Session() { return *session_; }
@@ -88,8 +92,18 @@ class CFwToolDlg final : public QDialog, public wizard::WizardView {
 
  private:
   void EndDialog(int result);
+  // The history's line of the device's run, which ends now. A history that cannot be written is
+  // named on stderr and changes nothing else.
+  void KeepRecord();
 
   const std::string commandLine_;
+  frontend::RunRecorder recorder_;
+  bool recording_ = false;  // the wizard has started, and its line is not written yet
+  unsigned enteredStep_ = 0;
+  std::string lastStatus_;
+  // While Finish goes ahead: the status line before Finish writes its own.
+  std::optional<std::string> finishStatus_;
+  std::vector<std::string> diagnostics_;  // the lines ShowDiagnostics wrote
   QLabel* status_;
   QLabel* picture_;
   QScrollArea* messageArea_;  // holds message_

@@ -1,17 +1,15 @@
 #include "cli/autopilot.hpp"
 
-#include "cli/exit_codes.hpp"
+#include "frontend/exit_codes.hpp"
 #include "wizard/wizard.hpp"
 
 namespace kavori::cli {
 
 namespace {
 constexpr int StepNumber(wizard::Step step) { return static_cast<int>(step); }
-constexpr int kDeviceSearchStep = StepNumber(wizard::Step::DeviceSearch);
 constexpr int kFirmwareSearchStep = StepNumber(wizard::Step::FirmwareSearch);
 constexpr int kPreparingStep = StepNumber(wizard::Step::Preparing);
 constexpr int kProgrammingStep = StepNumber(wizard::Step::Programming);
-constexpr int kFinishedStep = StepNumber(wizard::Step::Finished);
 }  // namespace
 
 ImageVersion CompareImageVersion(bool loaderMode, std::uint32_t fileVersionWord,
@@ -36,20 +34,6 @@ bool VersionAllowed(ImageVersion version, const Policy& policy) {
   return true;
 }
 
-int PageExitCode(const Situation& situation) {
-  switch (situation.page.enteredStep) {
-    case kDeviceSearchStep:
-      return kExitDeviceSearch;
-    case kFirmwareSearchStep:
-      return kExitFirmwareSearch;
-    case kFinishedStep:
-      return situation.programmingFailed ? kExitFailed : kExitProgrammed;
-    default:
-      // The failed prepare write (step 3), the programming run that could not start (step 6).
-      return kExitFailed;
-  }
-}
-
 Decision Decide(const Situation& situation, const Policy& policy) {
   const Page& page = situation.page;
   // The page is not complete yet: the step's entry action goes on off the UI thread.
@@ -57,12 +41,12 @@ Decision Decide(const Situation& situation, const Policy& policy) {
   if (page.next) {
     // Next on the information page starts changing the device: the last point to stop.
     if (page.enteredStep == kFirmwareSearchStep) {
-      if (policy.dryRun) return {Move::Cancel, kExitProgrammed};
+      if (policy.dryRun) return {Move::Cancel, frontend::kExitProgrammed};
       if (policy.unattended && !VersionAllowed(situation.imageVersion, policy))
-        return {Move::Cancel, kExitVersionRefused};
+        return {Move::Cancel, frontend::kExitVersionRefused};
       if (!policy.confirmed)
         return {policy.interactive ? Move::AskConfirmation : Move::Cancel,
-                policy.interactive ? 0 : kExitNotConfirmed};
+                policy.interactive ? 0 : frontend::kExitNotConfirmed};
     }
     return {Move::PressNext, 0};
   }
@@ -70,7 +54,7 @@ Decision Decide(const Situation& situation, const Policy& policy) {
   if (page.enteredStep == kPreparingStep && situation.watchingReconnect && page.finish &&
       !page.back)
     return {Move::AwaitReconnect, 0};
-  const int code = PageExitCode(situation);
+  const int code = frontend::PageExitCode(page.enteredStep, situation.programmingFailed);
   return {page.finish ? Move::PressFinish : Move::Cancel, code};
 }
 

@@ -60,7 +60,4 @@ struct Decision {
 
 Decision Decide(const Situation& situation, const Policy& policy);
 
-// The exit code of ending on a page without Next.
-int PageExitCode(const Situation& situation);
-
 }  // namespace kavori::cli

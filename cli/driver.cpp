@@ -1,12 +1,9 @@
 #include "cli/driver.hpp"
 
 #include <QCoreApplication>
-#include <QCryptographicHash>
-#include <QDateTime>
-#include <span>
 
-#include "cli/exit_codes.hpp"
 #include "cli/text.hpp"
+#include "frontend/exit_codes.hpp"
 #include "platform/terminal_io.hpp"
 
 namespace kavori::cli {
@@ -27,7 +24,8 @@ Driver::Driver(wizard::Wizard& wizard, TerminalView& view, Reporter& reporter,
       view_(view),
       reporter_(reporter),
       settings_(settings),
-      confirmed_(settings.yes) {
+      confirmed_(settings.yes),
+      recorder_("kavori-flash", settings.simulated, settings.firmwareDirectory) {
   view_.OnPageChange([this] { ScheduleDecision(); });
   reconnectTimer_.setSingleShot(true);
   connect(&devicePoll_, &QTimer::timeout, this, [this] { PollForDevice(); });
@@ -79,70 +77,31 @@ void Driver::PollForDevice() {
 
 void Driver::StartWizard() {
   started_ = false;
-  targetReported_ = false;
-  imageReported_ = false;
   endStatus_.clear();
   confirmed_ = settings_.yes;
-  target_.reset();
-  image_.reset();
-  stepSeconds_.clear();
-  lastStep_ = -1;
   view_.TakeDiagnostics();
-  clock_.start();
+  recorder_.Begin();
   if (!wizard_->Start()) {
-    Quit(kExitDeviceCount);
+    Quit(frontend::kExitDeviceCount);
     return;
   }
   started_ = true;
 }
 
 void Driver::ReportFacts(const Situation& situation) {
-  if (situation.page.enteredStep != lastStep_ && situation.page.enteredStep >= 0) {
-    lastStep_ = situation.page.enteredStep;
-    stepSeconds_.emplace_back(static_cast<unsigned>(lastStep_),
-                              static_cast<double>(clock_.nsecsElapsed()) / 1e9);
-  }
-  if (!situation.page.next) return;
-  if (situation.page.enteredStep == static_cast<int>(wizard::Step::DeviceSearch) &&
-      !targetReported_) {
-    targetReported_ = true;
-    const device::DeviceInfoRecord device = wizard_->DeviceIdentity();
-    TargetReport target;
-    target.productId = device.ProductId;
-    target.loaderMode = wizard_->DeviceInLoader();
-    target.release = static_cast<std::uint16_t>(device.VersionWord & 0xFFFF);
-    target.version = firmware::VersionText(device.VersionWord);
-    target.serial = device.SerialString.data();
-    target.partNumber = target.serial.substr(0, 10);
-    reporter_.Target(target);
-    target_ = target;
-  }
-  const firmware::FirmwareImage* image = wizard_->ChosenImage();
-  if (situation.page.enteredStep == static_cast<int>(wizard::Step::FirmwareSearch) && image &&
-      !imageReported_) {
-    imageReported_ = true;
-    const firmware::FirmwareInfo& info = wizard_->Information();
-    const std::span<const std::uint8_t> bytes = image->Bytes();
-    ImageReport report;
-    report.path = settings_.firmwareDirectory + "/" + info.fileName;
-    report.size = image->Size();
-    report.sha256 =
-        QCryptographicHash::hash(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())),
-                                 QCryptographicHash::Sha256)
-            .toHex()
-            .toStdString();
-    report.productCode = image->ProductCode();
-    report.version = info.fileVersion;
-    reporter_.Image(report);
-    image_ = report;
-  }
+  if (situation.page.enteredStep < 0) return;
+  const auto step = static_cast<unsigned>(situation.page.enteredStep);
+  recorder_.StepEntered(step);
+  const frontend::RunRecorder::Kept kept = recorder_.PageShown(*wizard_, step, situation.page.next);
+  if (kept.target) reporter_.Target(*kept.target);
+  if (kept.image) reporter_.Image(*kept.image);
 }
 
 void Driver::Interrupt() {
   if (ended_) return;
   // Between two devices nothing is under way: the series ends at once.
   if (between_ != Between::None) {
-    Finish(kExitInterrupted);
+    Finish(frontend::kExitInterrupted);
     return;
   }
   if (wizard_->ProgrammingActive()) {
@@ -151,7 +110,7 @@ void Driver::Interrupt() {
         "tool goes on");
     return;
   }
-  End(Move::Cancel, kExitInterrupted);
+  End(Move::Cancel, frontend::kExitInterrupted);
 }
 
 void Driver::ScheduleDecision() {
@@ -231,7 +190,8 @@ void Driver::DecideNow() {
       return;
     case Move::PressFinish:
     case Move::Cancel:
-      if (decision.exitCode == kExitVersionRefused) SayVersions(situation.imageVersion, true);
+      if (decision.exitCode == frontend::kExitVersionRefused)
+        SayVersions(situation.imageVersion, true);
       End(decision.move, decision.exitCode);
       return;
   }
@@ -268,7 +228,7 @@ void Driver::Answer(bool yes) {
   stdinNotifier_->setEnabled(false);
   reporter_.Answered(kConfirmationQuestion, yes);
   if (!yes) {
-    End(Move::Cancel, kExitNotConfirmed);
+    End(Move::Cancel, frontend::kExitNotConfirmed);
     return;
   }
   confirmed_ = true;
@@ -283,7 +243,7 @@ void Driver::ReconnectTimedOut() {
   // wizard's own and end by themselves.
   if (wizard_->DeviceSeenBack()) return;
   if (Decide(CurrentSituation(), policy).move == Move::AwaitReconnect)
-    End(Move::PressFinish, kExitNoReconnect);
+    End(Move::PressFinish, frontend::kExitNoReconnect);
   else
     ScheduleDecision();
 }
@@ -309,27 +269,22 @@ void Driver::Quit(int code) {
   devicePoll_.stop();
   reconnectTimer_.stop();
   if (started_) {
-    ResultReport result;
-    result.serial = wizard_->DeviceIdentity().SerialString.data();
-    result.outcome = code == kExitProgrammed       ? Outcome::Ok
-                     : code == kExitVersionRefused ? Outcome::Refused
-                                                   : Outcome::Failed;
-    result.exitCode = code;
-    if (code != kExitProgrammed)
-      result.failedStep = static_cast<unsigned>(view_.CurrentPage().enteredStep);
-    result.status = endStatus_.empty() ? view_.LastStatus() : endStatus_;
-    result.seconds = static_cast<double>(clock_.nsecsElapsed()) / 1e9;
+    const frontend::ResultReport result =
+        recorder_.Result(*wizard_, code, static_cast<unsigned>(view_.CurrentPage().enteredStep),
+                         endStatus_.empty() ? view_.LastStatus() : endStatus_);
     reporter_.Result(result);
     lastSerial_ = result.serial;
-    if (settings_.keepRecord) settings_.keepRecord(LogLine(Record(result)));
-    ++(result.outcome == Outcome::Ok       ? summary_.programmed
-       : result.outcome == Outcome::Failed ? summary_.failed
-                                           : summary_.refused);
-    if (code != kExitProgrammed && !firstFailure_) firstFailure_ = code;
+    if (settings_.keepRecord)
+      settings_.keepRecord(
+          frontend::LogLine(recorder_.Record(*wizard_, result, view_.TakeDiagnostics())));
+    ++(result.outcome == frontend::Outcome::Ok       ? summary_.programmed
+       : result.outcome == frontend::Outcome::Failed ? summary_.failed
+                                                     : summary_.refused);
+    if (code != frontend::kExitProgrammed && !firstFailure_) firstFailure_ = code;
   }
   wizard_->Teardown();
   const unsigned handled = summary_.programmed + summary_.failed + summary_.refused;
-  const bool more = settings_.repeat && nextWizard_ && code != kExitInterrupted &&
+  const bool more = settings_.repeat && nextWizard_ && code != frontend::kExitInterrupted &&
                     (settings_.repeatCount == 0 || handled < settings_.repeatCount);
   if (!more) {
     Finish(code);
@@ -340,30 +295,6 @@ void Driver::Quit(int code) {
   between_ = Between::Unplug;
   reporter_.Notice("Waiting for the device to be unplugged ...");
   devicePoll_.start(kDevicePollMs);
-}
-
-LogRecord Driver::Record(const ResultReport& result) {
-  LogRecord record;
-  record.result = result;
-  record.time = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toStdString();
-  record.simulated = settings_.simulated;
-  record.before = target_;
-  const device::DeviceInfoRecord device = wizard_->DeviceIdentity();
-  record.after.productId = device.ProductId;
-  record.after.loaderMode = wizard_->DeviceInLoader();
-  record.after.release = static_cast<std::uint16_t>(device.VersionWord & 0xFFFF);
-  record.after.version = firmware::VersionText(device.VersionWord);
-  record.after.serial = device.SerialString.data();
-  record.after.partNumber = record.after.serial.substr(0, 10);
-  record.image = image_;
-  // Each step's seconds: from its entry to the next one's, the last to the end.
-  const double end = result.seconds;
-  for (std::size_t k = 0; k < stepSeconds_.size(); ++k) {
-    const double until = k + 1 < stepSeconds_.size() ? stepSeconds_[k + 1].second : end;
-    record.stepSeconds.emplace_back(stepSeconds_[k].first, until - stepSeconds_[k].second);
-  }
-  record.diagnostics = view_.TakeDiagnostics();
-  return record;
 }
 
 void Driver::Finish(int code) {
@@ -377,7 +308,7 @@ void Driver::Finish(int code) {
     if (firstFailure_)
       code = *firstFailure_;
     else if (handled > 0)
-      code = kExitProgrammed;
+      code = frontend::kExitProgrammed;
   }
   QCoreApplication::exit(code);
 }

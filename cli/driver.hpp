@@ -12,12 +12,11 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "cli/autopilot.hpp"
 #include "cli/reporter.hpp"
 #include "cli/terminal_view.hpp"
+#include "frontend/run_recorder.hpp"
 #include "wizard/wizard.hpp"
 
 namespace kavori::cli {
@@ -67,8 +66,6 @@ class Driver final : public QObject {
   void End(Move how, int code);
   // The device's run has ended with `code`: reports it and goes on to the next device, or ends.
   void Quit(int code);
-  // The run log's record of the device that ended with `result`.
-  LogRecord Record(const ResultReport& result);
   // Ends the event loop; with --repeat after the summary, with its exit code.
   void Finish(int code);
   Situation CurrentSituation() const;
@@ -92,15 +89,8 @@ class Driver final : public QObject {
   enum class Between { None, Unplug, Next } between_ = Between::None;
   Summary summary_;
   std::optional<int> firstFailure_;
-  std::string lastSerial_;  // of the device that ended last
-  // What the run log keeps of the current device.
-  std::optional<TargetReport> target_;
-  std::optional<ImageReport> image_;
-  std::vector<std::pair<unsigned, double>> stepSeconds_;
-  int lastStep_ = -1;
-  bool targetReported_ = false;
-  bool imageReported_ = false;
-  QElapsedTimer clock_;    // since the device's run began
+  std::string lastSerial_;          // of the device that ended last
+  frontend::RunRecorder recorder_;  // what the run log keeps of the current device
   std::string endStatus_;  // the status line when the tool chose to end, before Finish's own
   std::string answer_;
   QTimer reconnectTimer_;

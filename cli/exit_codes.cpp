@@ -1,29 +1,31 @@
 #include "cli/exit_codes.hpp"
 
+#include "frontend/exit_codes.hpp"
+
 namespace kavori::cli {
 
 std::string ExitReason(int code) {
   switch (code) {
-    case kExitProgrammed:
+    case frontend::kExitProgrammed:
       return "";
-    case kExitFailed:
+    case frontend::kExitFailed:
       return "programming failed or could not start";
-    case kExitDeviceCount:
+    case frontend::kExitDeviceCount:
       return "not exactly one Kavori is connected";
-    case kExitDeviceSearch:
+    case frontend::kExitDeviceSearch:
       return "the device search failed";
-    case kExitFirmwareSearch:
+    case frontend::kExitFirmwareSearch:
       return "the firmware search failed";
-    case kExitNoReconnect:
+    case frontend::kExitNoReconnect:
       return "the device did not come back in its loader within the --wait time";
-    case kExitNotConfirmed:
+    case frontend::kExitNotConfirmed:
       return "not confirmed (answer y on a terminal, or pass --yes)";
-    case kExitVersionRefused:
+    case frontend::kExitVersionRefused:
       return "the image is not newer than the device's firmware (see --allow-reinstall, "
              "--allow-older)";
-    case kExitUsage:
+    case frontend::kExitUsage:
       return "bad command line";
-    case kExitInterrupted:
+    case frontend::kExitInterrupted:
       return "interrupted";
     default:
       return "ended with code " + std::to_string(code);

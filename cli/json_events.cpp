@@ -2,10 +2,8 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonObject>
 
 #include "frontend/text.hpp"
-#include "wizard/version.hpp"
 
 namespace kavori::cli {
 
@@ -33,6 +31,12 @@ QString PressName(Press button) {
       return QStringLiteral("cancel");
   }
   return {};
+}
+
+// The event named `event` with the report's `fields`.
+JsonEvent Event(const char* event, frontend::JsonFields fields) {
+  fields.insert(fields.begin(), {"event", QString::fromLatin1(event)});
+  return fields;
 }
 
 }  // namespace
@@ -91,23 +95,12 @@ JsonEvent StartEvent(const std::string& version, const std::vector<std::string>&
           {"argv", arguments}};
 }
 
-JsonEvent ImageEvent(const ImageReport& image) {
-  return {{"event", "image"},
-          {"path", frontend::DecodeText(image.path)},
-          {"size", static_cast<qint64>(image.size)},
-          {"sha256", QString::fromStdString(image.sha256)},
-          {"product_code", frontend::DecodeText(image.productCode)},
-          {"version", QString::fromStdString(image.version)}};
+JsonEvent ImageEvent(const frontend::ImageReport& image) {
+  return Event("image", frontend::ImageFields(image));
 }
 
-JsonEvent TargetEvent(const TargetReport& target) {
-  return {{"event", "target"},
-          {"product_id", target.productId},
-          {"mode", target.loaderMode ? "loader" : "normal"},
-          {"release", target.release},
-          {"version", QString::fromStdString(target.version)},
-          {"part_number", frontend::DecodeText(target.partNumber)},
-          {"serial", frontend::DecodeText(target.serial)}};
+JsonEvent TargetEvent(const frontend::TargetReport& target) {
+  return Event("target", frontend::TargetFields(target));
 }
 
 JsonEvent ProgressEvent(int percent, std::uint64_t bytes, std::uint64_t totalBytes) {
@@ -117,50 +110,8 @@ JsonEvent ProgressEvent(int percent, std::uint64_t bytes, std::uint64_t totalByt
           {"total_bytes", static_cast<qint64>(totalBytes)}};
 }
 
-JsonEvent ResultEvent(const ResultReport& result) {
-  const char* outcome = result.outcome == Outcome::Ok       ? "ok"
-                        : result.outcome == Outcome::Failed ? "failed"
-                                                            : "refused";
-  return {{"event", "result"},
-          {"serial", frontend::DecodeText(result.serial)},
-          {"result", outcome},
-          {"exit_code", result.exitCode},
-          {"step",
-           result.failedStep ? QJsonValue(static_cast<qint64>(*result.failedStep)) : QJsonValue()},
-          {"status", frontend::DecodeText(result.status)},
-          {"seconds", result.seconds}};
-}
-
-namespace {
-
-// An event's fields without "event" and "t", as an object of the log line.
-QJsonObject Fields(const JsonEvent& event) {
-  QJsonObject object;
-  for (const auto& [key, value] : event) {
-    if (QLatin1String(key) != QLatin1String("event")) object.insert(QLatin1String(key), value);
-  }
-  return object;
-}
-
-}  // namespace
-
-QByteArray LogLine(const LogRecord& record) {
-  QJsonObject line = Fields(ResultEvent(record.result));
-  line.insert("time", QString::fromStdString(record.time));
-  line.insert("tool_version", QString::fromLatin1(wizard::kVersionText));
-  line.insert("simulated", record.simulated);
-  if (record.image) line.insert("image", Fields(ImageEvent(*record.image)));
-  line.insert("device_before",
-              record.before ? QJsonValue(Fields(TargetEvent(*record.before))) : QJsonValue());
-  line.insert("device_after", Fields(TargetEvent(record.after)));
-  QJsonArray steps;
-  for (const auto& [step, seconds] : record.stepSeconds)
-    steps.append(QJsonObject{{"step", static_cast<qint64>(step)}, {"seconds", seconds}});
-  line.insert("steps", steps);
-  QJsonArray diagnostics;
-  for (const std::string& text : record.diagnostics) diagnostics.append(frontend::DecodeText(text));
-  line.insert("diagnostics", diagnostics);
-  return QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n';
+JsonEvent ResultEvent(const frontend::ResultReport& result) {
+  return Event("result", frontend::ResultFields(result));
 }
 
 JsonEvent SummaryEvent(const Summary& summary) {

@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "cli/driver.hpp"
-#include "cli/exit_codes.hpp"
 #include "cli/options.hpp"
 #include "cli/reporter.hpp"
 #include "cli/terminal_view.hpp"
 #include "frontend/diagnose.hpp"
+#include "frontend/exit_codes.hpp"
 #include "frontend/run_log.hpp"
 #include "frontend/session.hpp"
 #include "frontend/text.hpp"
@@ -31,21 +31,21 @@ int UsageError(const std::string& reason) {
   // The reason may quote a file name or any other argument.
   std::cerr << "kavori-flash: " << frontend::TerminalValue(reason)
             << " (see kavori-flash --help)\n";
-  return cli::kExitUsage;
+  return frontend::kExitUsage;
 }
 
 int DiagnoseExitCode(frontend::DiagnoseOutcome outcome) {
   switch (outcome) {
     case frontend::DiagnoseOutcome::DeviceCount:
-      return cli::kExitDeviceCount;
+      return frontend::kExitDeviceCount;
     case frontend::DiagnoseOutcome::DeviceSearch:
-      return cli::kExitDeviceSearch;
+      return frontend::kExitDeviceSearch;
     case frontend::DiagnoseOutcome::FirmwareSearch:
-      return cli::kExitFirmwareSearch;
+      return frontend::kExitFirmwareSearch;
     case frontend::DiagnoseOutcome::Ready:
       break;
   }
-  return cli::kExitProgrammed;
+  return frontend::kExitProgrammed;
 }
 
 // --history: the log lines kept of earlier devices, oldest first.
@@ -53,10 +53,10 @@ int PrintHistory() {
   QByteArray lines;
   if (auto error = frontend::ReadHistory(frontend::HistoryPath(), lines)) {
     std::cerr << "kavori-flash: " << frontend::TerminalValue(*error) << '\n';
-    return cli::kExitFailed;
+    return frontend::kExitFailed;
   }
   std::cout.write(lines.constData(), lines.size());
-  return cli::kExitProgrammed;
+  return frontend::kExitProgrammed;
 }
 
 // --diagnose: the report on what the wizard would see and decide; the exit code it would end with.
@@ -157,10 +157,10 @@ int main(int argc, char** argv) {
   switch (parsed.kind) {
     case cli::ParseOutcome::Kind::Help:
       std::cout << cli::UsageText();
-      return cli::kExitProgrammed;
+      return frontend::kExitProgrammed;
     case cli::ParseOutcome::Kind::Version:
       std::cout << "kavori-flash " << wizard::kVersionText << '\n';
-      return cli::kExitProgrammed;
+      return frontend::kExitProgrammed;
     case cli::ParseOutcome::Kind::Error:
       return UsageError(parsed.error);
     case cli::ParseOutcome::Kind::Run:
@@ -189,6 +189,6 @@ int main(int argc, char** argv) {
     return Run(parsed.options, directory, fileName, terminationSignals.get(), argc, argv);
   } catch (const std::exception& error) {
     std::cerr << "kavori-flash: " << frontend::TerminalValue(error.what()) << '\n';
-    return cli::kExitFailed;
+    return frontend::kExitFailed;
   }
 }

@@ -5,6 +5,7 @@
 
 #include "cli/exit_codes.hpp"
 #include "cli/text.hpp"
+#include "frontend/exit_codes.hpp"
 #include "frontend/text.hpp"
 #include "wizard/version.hpp"
 
@@ -115,7 +116,7 @@ class HumanReporter final : public Reporter {
   }
 
   void Exit(int code) override {
-    if (code != kExitProgrammed)
+    if (code != frontend::kExitProgrammed)
       Line(err_, std::string(kToolName) + ": " + ExitReason(code) + " (exit code " +
                      std::to_string(code) + ")");
   }
@@ -154,12 +155,12 @@ class JsonReporter final : public Reporter {
   void Started(const std::vector<std::string>& argv) override {
     Emit(StartEvent(wizard::kVersionText, argv));
   }
-  void Target(const TargetReport& target) override { Emit(TargetEvent(target)); }
-  void Image(const ImageReport& image) override {
+  void Target(const frontend::TargetReport& target) override { Emit(TargetEvent(target)); }
+  void Image(const frontend::ImageReport& image) override {
     imageSize_ = image.size;
     Emit(ImageEvent(image));
   }
-  void Result(const ResultReport& result) override { Emit(ResultEvent(result)); }
+  void Result(const frontend::ResultReport& result) override { Emit(ResultEvent(result)); }
   void Summary(const cli::Summary& summary) override { Emit(SummaryEvent(summary)); }
   void StepEntered(unsigned step) override { Emit(EnterEvent(step)); }
   // The status line stays as the page has it; the number goes out as a number beside it.

@@ -27,9 +27,9 @@ class Reporter {
   virtual void Started(const std::vector<std::string>& argv) { static_cast<void>(argv); }
   // Facts the pages show only inside prose, for a machine reader: the accepted device, the
   // chosen image and how the device ended. Text output has them on its pages already.
-  virtual void Target(const TargetReport& target) { static_cast<void>(target); }
-  virtual void Image(const ImageReport& image) { static_cast<void>(image); }
-  virtual void Result(const ResultReport& result) { static_cast<void>(result); }
+  virtual void Target(const frontend::TargetReport& target) { static_cast<void>(target); }
+  virtual void Image(const frontend::ImageReport& image) { static_cast<void>(image); }
+  virtual void Result(const frontend::ResultReport& result) { static_cast<void>(result); }
   // The end of a --repeat series.
   virtual void Summary(const cli::Summary& summary) = 0;
   virtual void StepEntered(unsigned step) = 0;

@@ -18,6 +18,7 @@
 #include "app/single_instance.hpp"
 #include "firmware/image_builder.hpp"
 #include "support/scratch_dir.hpp"
+#include "support/state_home.hpp"
 #include "wizard/wizard.hpp"
 
 namespace kavori::app {
@@ -139,6 +140,7 @@ int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   // Listing the tests needs no display.
   if (::testing::GTEST_FLAG(list_tests)) return RUN_ALL_TESTS();
+  const kavori::testing::OwnStateHome stateHome;
   QApplication application(argc, argv);
   return RUN_ALL_TESTS();
 }

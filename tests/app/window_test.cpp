@@ -7,6 +7,10 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QKeySequence>
 #include <QLabel>
 #include <QLocalSocket>
@@ -19,6 +23,7 @@
 #include <QStyleOptionSlider>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <csignal>
 #include <functional>
 #include <memory>
@@ -33,8 +38,10 @@
 #include "app/fwtool_dlg.hpp"
 #include "app/single_instance.hpp"
 #include "firmware/image_builder.hpp"
+#include "frontend/run_log.hpp"
 #include "platform/pause.hpp"
 #include "support/scratch_dir.hpp"
+#include "support/state_home.hpp"
 #include "wizard/wizard.hpp"
 
 namespace kavori::app {
@@ -357,6 +364,84 @@ TEST_F(WindowTest, CancelAndOkPathsAreRefusedOnlyWhileProgramming) {
     way.press(dialog);
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_EQ(dialog.result(), way.result);
+    dialog_.reset();
+  }
+}
+
+// Each window whose wizard started leaves one line in the history when it ends, with the end
+// kavori-flash would report on the same page: a programmed device; a page without Next (the
+// device search refused); a page the user left while Next was offered.
+TEST_F(WindowTest, EachRunEndsWithItsLineInTheHistory) {
+  const std::string imageSha256 =
+      QCryptographicHash::hash(QByteArray(reinterpret_cast<const char*>(image_.data()),
+                                          static_cast<qsizetype>(image_.size())),
+                               QCryptographicHash::Sha256)
+          .toHex()
+          .toStdString();
+  constexpr char kSerial[] = "KAVSBL01234567890ABCDE";
+  const auto escape = [this] { QTest::keyClick(dialog_.get(), Qt::Key_Escape); };
+  const struct {
+    const char* name;
+    const char* options;
+    std::function<void()> run;
+    const char* result;
+    int exitCode;
+    int step;  // -1: none
+    const char* status;
+    const char* serial;  // empty when the device search accepted none
+    bool image;
+    const char* diagnostic;  // a part of one diagnostic line; null: none
+  } cases[] = {
+      {"programmed", "pid=0x8105,restart=10",
+       [&] {
+         WalkToInformationPage();
+         Click("next");
+         ASSERT_TRUE(WaitForStatus("Programming completed successfully."));
+         Click("finish");
+       },
+       "ok", 0, -1, "Programming completed successfully.", kSerial, true, nullptr},
+      {"device search refused", "held-by=4242:softphone",
+       [&] {
+         Click("next");
+         escape();
+       },
+       "failed", 3, 1, "Kavori Device is in use by other application.", "", false,
+       "process 4242 (softphone)"},
+      {"left on the information page", "",
+       [&] {
+         WalkToInformationPage();
+         escape();
+       },
+       "failed", 130, 2, "Firmware file version and device version check", kSerial, true, nullptr},
+  };
+  const QString history = QString::fromStdString(frontend::HistoryPath());
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    QFile::remove(history);
+    Show(c.options);
+    c.run();
+    ASSERT_FALSE(dialog_->isVisible());
+    QFile file(history);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << history.toStdString();
+    const QByteArray lines = file.readAll();
+    ASSERT_EQ(lines.count('\n'), 1) << lines.toStdString();
+    const QJsonObject record = QJsonDocument::fromJson(lines).object();
+    EXPECT_EQ(record["front_end"].toString().toStdString(), "kavori-fwtool");
+    EXPECT_TRUE(record["simulated"].toBool());
+    EXPECT_EQ(record["result"].toString().toStdString(), c.result);
+    EXPECT_EQ(record["exit_code"].toInt(-1), c.exitCode);
+    EXPECT_EQ(record["step"].toInt(-1), c.step);
+    EXPECT_EQ(record["status"].toString().toStdString(), c.status);
+    EXPECT_EQ(record["serial"].toString().toStdString(), c.serial);
+    EXPECT_EQ(record["image"].toObject()["sha256"].toString().toStdString(),
+              c.image ? imageSha256 : "");
+    const QJsonArray diagnostics = record["diagnostics"].toArray();
+    if (c.diagnostic == nullptr)
+      EXPECT_TRUE(diagnostics.isEmpty()) << lines.toStdString();
+    else
+      EXPECT_TRUE(std::any_of(diagnostics.begin(), diagnostics.end(), [&](const QJsonValue& line) {
+        return line.toString().contains(c.diagnostic);
+      })) << lines.toStdString();
     dialog_.reset();
   }
 }
@@ -864,6 +949,7 @@ TEST(Startup, ABadSimulationShowsItsReasonInABox) {
 int main(int argc, char** argv) {
   // Also when ctest lists the tests: no display is needed, nor used when there is one.
   qputenv("QT_QPA_PLATFORM", "offscreen");
+  const kavori::testing::OwnStateHome stateHome;
   ::testing::InitGoogleTest(&argc, argv);
   QApplication application(argc, argv);
   return RUN_ALL_TESTS();

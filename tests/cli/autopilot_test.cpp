@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "cli/exit_codes.hpp"
+#include "frontend/exit_codes.hpp"
 
 namespace kavori::cli {
 namespace {
@@ -53,21 +53,21 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"Welcome", NextOnly(0), false, false, kUnconfirmedPipe, Move::PressNext, 0},
         Case{"DeviceFound", NextOnly(1), false, false, kUnconfirmedPipe, Move::PressNext, 0},
         Case{"DeviceNotFound", BackOnly(1), false, false, kConfirmed, Move::Cancel,
-             kExitDeviceSearch},
+             frontend::kExitDeviceSearch},
         Case{"FirmwareNotFound", BackOnly(2), false, false, kConfirmed, Move::Cancel,
-             kExitFirmwareSearch},
+             frontend::kExitFirmwareSearch},
         Case{"InvalidFirmware", BackAndFinish(2), false, false, kConfirmed, Move::PressFinish,
-             kExitFirmwareSearch},
+             frontend::kExitFirmwareSearch},
         Case{"TargetError", FinishOnly(2), false, false, kConfirmed, Move::PressFinish,
-             kExitFirmwareSearch},
+             frontend::kExitFirmwareSearch},
         Case{"InformationConfirmed", FinishAndNext(2), false, false, kConfirmed, Move::PressNext,
              0},
         Case{"InformationAsksOnTerminal", FinishAndNext(2), false, false, kUnconfirmedTerminal,
              Move::AskConfirmation, 0},
         Case{"InformationWithoutTerminal", FinishAndNext(2), false, false, kUnconfirmedPipe,
-             Move::Cancel, kExitNotConfirmed},
+             Move::Cancel, frontend::kExitNotConfirmed},
         Case{"DryRunStopsAtInformation", FinishAndNext(2), false, false, kDryRun, Move::Cancel,
-             kExitProgrammed},
+             frontend::kExitProgrammed},
         Case{"DryRunStillSearches", NextOnly(1), false, false, kDryRun, Move::PressNext, 0},
         // The firmware search and the pause after prepare leave the page without buttons until
         // they are done.
@@ -75,16 +75,17 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"PauseAfterPrepareGoesOn", NoButton(3), false, false, kConfirmed, Move::Wait, 0, true},
         Case{"WaitingForReplug", FinishOnly(3), true, false, kConfirmed, Move::AwaitReconnect, 0},
         Case{"PrepareWriteFailed", FinishOnly(3), false, false, kConfirmed, Move::PressFinish,
-             kExitFailed},
+             frontend::kExitFailed},
         Case{"Reconnected", NextOnly(4), true, false, kUnconfirmedPipe, Move::PressNext, 0},
         Case{"Programming", NoButton(6), false, false, kConfirmed, Move::Wait, 0},
         // The run clears ProgrammingActive before its last report reaches the page.
         Case{"ProgrammingEndedNotYetShown", NoButton(6), false, true, kConfirmed, Move::Wait, 0},
         Case{"IgnitionFailed", FinishOnly(6), false, true, kConfirmed, Move::PressFinish,
-             kExitFailed},
+             frontend::kExitFailed},
         Case{"Succeeded", FinishOnly(7), false, false, kConfirmed, Move::PressFinish,
-             kExitProgrammed},
-        Case{"Failed", FinishOnly(7), false, true, kConfirmed, Move::PressFinish, kExitFailed}),
+             frontend::kExitProgrammed},
+        Case{"Failed", FinishOnly(7), false, true, kConfirmed, Move::PressFinish,
+             frontend::kExitFailed}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The information page of a device in normal mode (version 5.02.03) against images of each
@@ -96,7 +97,7 @@ TEST(VersionPolicy, UnattendedRunsProgramOnlyWhatTheyMay) {
   constexpr Policy kYes{false, true, false, true};
   constexpr Policy kYesReinstall{false, true, false, true, true};
   constexpr Policy kYesOlder{false, true, false, true, false, true};
-  constexpr int kRefused = kExitVersionRefused;
+  constexpr int kRefused = frontend::kExitVersionRefused;
   const struct {
     const char* name;
     bool loaderMode;
@@ -117,7 +118,12 @@ TEST(VersionPolicy, UnattendedRunsProgramOnlyWhatTheyMay) {
       // A person reads the page and is asked as before; a dry run changes nothing anyway.
       {"AskedOnTerminal", false, kDevice, kUnconfirmedTerminal, Move::AskConfirmation, 0},
       {"AnsweredYes", false, kOlder, {false, true, true}, Move::PressNext, 0},
-      {"DryRun", false, kDevice, {true, true, false, true}, Move::Cancel, kExitProgrammed},
+      {"DryRun",
+       false,
+       kDevice,
+       {true, true, false, true},
+       Move::Cancel,
+       frontend::kExitProgrammed},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
