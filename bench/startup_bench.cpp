@@ -8,6 +8,7 @@
 
 #include <QByteArray>
 #include <QDir>
+#include <QFile>
 #include <QGuiApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -245,6 +246,10 @@ int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
   qunsetenv("DISPLAY");
   qunsetenv("WAYLAND_DISPLAY");
+  // The programs' runs are kept in a history of the bench's own, not in the user's.
+  QTemporaryDir stateHome;
+  if (!stateHome.isValid()) return 1;
+  qputenv("XDG_STATE_HOME", QFile::encodeName(stateHome.path()));
   QGuiApplication application(argc, argv);
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
