@@ -4,22 +4,12 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <algorithm>
-#include <iterator>
-#include <regex>
 #include <sstream>
+
+#include "cli/json_lines.hpp"
 
 namespace kavori::cli {
 namespace {
-
-// The lines without the `t` field that every one of them must end with.
-std::string WithoutTime(const std::string& lines) {
-  static const std::regex time(",\"t\":[0-9.e+-]+[}]\n");
-  const auto timed =
-      std::distance(std::sregex_iterator(lines.begin(), lines.end(), time), std::sregex_iterator());
-  EXPECT_EQ(timed, std::count(lines.begin(), lines.end(), '\n')) << lines;
-  return std::regex_replace(lines, time, "}\n");
-}
 
 class TerminalViewTest : public ::testing::Test {
  protected:
