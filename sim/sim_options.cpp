@@ -76,9 +76,9 @@ class Parser {
       return true;
     }
     if (key == "arrive") {
-      std::uint64_t ms = 0;
-      if (!Number(key, value, kMaxSimDelayMs, "milliseconds from 0 to 600000", ms)) return false;
-      options_.arrival = std::chrono::milliseconds(ms);
+      std::chrono::milliseconds delay{};
+      if (!Delay(key, value, kDelayText, delay)) return false;
+      options_.arrival = delay;
       return true;
     }
     if (key == "serial") return Text(key, value, options_.serial);
@@ -97,18 +97,12 @@ class Parser {
         options_.replugDelay.reset();
         return true;
       }
-      std::uint64_t ms = 0;
-      if (!Number(key, value, kMaxSimDelayMs, "milliseconds from 0 to 600000, or never", ms))
-        return false;
-      options_.replugDelay = std::chrono::milliseconds(ms);
+      std::chrono::milliseconds delay{};
+      if (!Delay(key, value, "milliseconds from 0 to 600000, or never", delay)) return false;
+      options_.replugDelay = delay;
       return true;
     }
-    if (key == "restart") {
-      std::uint64_t ms = 0;
-      if (!Number(key, value, kMaxSimDelayMs, "milliseconds from 0 to 600000", ms)) return false;
-      options_.restartDelay = std::chrono::milliseconds(ms);
-      return true;
-    }
+    if (key == "restart") return Delay(key, value, kDelayText, options_.restartDelay);
     if (key == "latency-us") {
       std::uint64_t us = 0;
       if (!Number(key, value, kMaxSimLatencyUs, "microseconds from 0 to 600000000", us))
@@ -141,6 +135,16 @@ class Parser {
     const auto number = ParseNumber(value, maximum);
     if (!number) return Bad(key, value, expected);
     out = static_cast<T>(*number);
+    return true;
+  }
+
+  static constexpr std::string_view kDelayText = "milliseconds from 0 to 600000";
+
+  bool Delay(std::string_view key, std::string_view value, std::string_view expected,
+             std::chrono::milliseconds& out) {
+    std::uint64_t ms = 0;
+    if (!Number(key, value, kMaxSimDelayMs, expected, ms)) return false;
+    out = std::chrono::milliseconds(ms);
     return true;
   }
 

@@ -24,6 +24,10 @@ const char kWelcome[] =
 const char kNotFound[] =
     "Kavori Device was NOT found.\n\nPlease Click 'Back' and follow the prompted "
     "instructions.\n\nTo continue, click 'Back'.";
+const char kInUse[] =
+    "Kavori Device was NOT found.\n\nPlease Close Any Application that might using "
+    "it.\n\nPlease click 'Back' and follow the prompted instructions.\n\nTo continue, "
+    "click 'Back'.";
 const char kUsbCordOnly[] =
     "Preparing device for programming is done.\n\nPlease disconnect the USB cord.\n Wait 10 "
     "seconds, and then reconnect the USB cord.\nThen follow the 'Found new hardware' wizard "
@@ -253,10 +257,7 @@ TEST_F(WizardTest, DeviceSearchFailuresOfferBackToTheWelcomePage) {
   wizard_->OnNext();
   view_.Take();
   EXPECT_EQ(view_.status, "Kavori Device is in use by other application.");
-  EXPECT_EQ(view_.message,
-            "Kavori Device was NOT found.\n\nPlease Close Any Application that might using "
-            "it.\n\nPlease click 'Back' and follow the prompted instructions.\n\nTo continue, "
-            "click 'Back'.");
+  EXPECT_EQ(view_.message, kInUse);
   EXPECT_TRUE(view_.back);
   EXPECT_FALSE(view_.next || view_.finish);
   EXPECT_TRUE(Diagnosed("the in-use lock is held by another application"));
@@ -272,10 +273,7 @@ TEST_F(WizardTest, NodeHeldOpenByAnotherApplicationShowsTheInUsePage) {
   ASSERT_TRUE(wizard_->Start());
   wizard_->OnNext();
   EXPECT_EQ(view_.status, "Kavori Device is in use by other application.");
-  EXPECT_EQ(view_.message,
-            "Kavori Device was NOT found.\n\nPlease Close Any Application that might using "
-            "it.\n\nPlease click 'Back' and follow the prompted instructions.\n\nTo continue, "
-            "click 'Back'.");
+  EXPECT_EQ(view_.message, kInUse);
   EXPECT_TRUE(view_.back);
   EXPECT_FALSE(view_.next || view_.finish);
   EXPECT_TRUE(Diagnosed("held open by another application, process 4242 (softphone)"));
